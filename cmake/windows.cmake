@@ -1,0 +1,76 @@
+# Windows build (mingw-w64): the program, its resources and the Win32 tests,
+# which CTest runs under Wine through CMAKE_CROSSCOMPILING_EMULATOR.
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+add_compile_options(-Wall -Wextra)
+set(KAV_STATIC_LINK -static -static-libgcc -static-libstdc++)
+
+# Path of the native switcher simulator, for the Win32 tests that talk to it.
+set(KAV_SIMULATOR "" CACHE FILEPATH "Native switcher simulator (built by the native build)")
+
+add_library(kav_core STATIC ${KAV_CORE_SOURCES})
+target_include_directories(kav_core PUBLIC ${CMAKE_SOURCE_DIR})
+
+set(KAV_WIN_SOURCES)
+foreach(m ${KAV_MODULES})
+  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${m}/win/*.cpp)
+  list(APPEND KAV_WIN_SOURCES ${_src})
+endforeach()
+list(REMOVE_ITEM KAV_WIN_SOURCES ${CMAKE_SOURCE_DIR}/app/win/WinMain.cpp)
+set(KAV_WIN_LIBS comctl32 shell32 ole32 uuid advapi32 version ws2_32 shlwapi gdi32 user32 kernel32 dbghelp psapi)
+if(KAV_WIN_SOURCES)
+  add_library(kav_win STATIC ${KAV_WIN_SOURCES})
+  target_link_libraries(kav_win PUBLIC kav_core ${KAV_WIN_LIBS})
+else()
+  add_library(kav_win INTERFACE)
+  target_link_libraries(kav_win INTERFACE kav_core ${KAV_WIN_LIBS})
+endif()
+
+# Resources (version, message table, manifest, icons): resources/resources.cmake
+# defines KAV_RESOURCE_SOURCES when it exists.
+set(KAV_RESOURCE_SOURCES)
+if(EXISTS ${CMAKE_SOURCE_DIR}/resources/resources.cmake)
+  include(${CMAKE_SOURCE_DIR}/resources/resources.cmake)
+endif()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/app/win/WinMain.cpp)
+  add_executable(KAV90R_HotKeyController WIN32 ${CMAKE_SOURCE_DIR}/app/win/WinMain.cpp ${KAV_RESOURCE_SOURCES})
+  target_link_options(KAV90R_HotKeyController PRIVATE -municode ${KAV_STATIC_LINK} -Wl,--dynamicbase -Wl,--nxcompat)
+  target_link_libraries(KAV90R_HotKeyController PRIVATE kav_win)
+  set(KAV_PROGRAM_EXE $<TARGET_FILE:KAV90R_HotKeyController>)
+endif()
+
+add_subdirectory(tools/win)
+
+if(KAV_BUILD_TESTS)
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+  # One executable (and one CTest test) per file: every Wine start costs seconds.
+  file(GLOB KAV_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp)
+  file(GLOB KAV_WIN_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/support/*.cpp)
+  if(KAV_WIN_TEST_SUPPORT)
+    add_library(kav_win_test_support STATIC ${KAV_WIN_TEST_SUPPORT})
+    target_link_libraries(kav_win_test_support PUBLIC kav_win GTest::gtest)
+  else()
+    add_library(kav_win_test_support INTERFACE)
+    target_link_libraries(kav_win_test_support INTERFACE kav_win GTest::gtest)
+  endif()
+  target_include_directories(kav_win_test_support INTERFACE ${CMAKE_SOURCE_DIR}/tests/win)
+  foreach(t ${KAV_WIN_TESTS})
+    get_filename_component(name ${t} NAME_WE)
+    add_executable(win_${name} ${t} ${KAV_RESOURCE_SOURCES})
+    target_link_libraries(win_${name} PRIVATE kav_win_test_support GTest::gtest_main)
+    target_link_options(win_${name} PRIVATE ${KAV_STATIC_LINK})
+    target_compile_definitions(win_${name} PRIVATE
+      KAV_SIMULATOR="${KAV_SIMULATOR}"
+      KAV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+      KAV_BINARY_DIR="${CMAKE_BINARY_DIR}")
+    if(TARGET KAV90R_HotKeyController)
+      target_compile_definitions(win_${name} PRIVATE KAV_PROGRAM_EXE="$<TARGET_FILE:KAV90R_HotKeyController>")
+      add_dependencies(win_${name} KAV90R_HotKeyController)
+    endif()
+    add_test(NAME win_${name} COMMAND win_${name})
+    set_tests_properties(win_${name} PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+  endforeach()
+endif()

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds everything: the native build (portable core, unit tests, simulator),
+# the 64-bit Windows build (program and Win32 tests, run under Wine) and the
+# 32-bit Windows build (the shipped program).
+#   scripts/build.sh            all three
+#   scripts/build.sh native     one of: native win64 win32
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+B="$ROOT/build"
+JOBS="${KAV_JOBS:-$(nproc)}"
+GEN=(); command -v ninja >/dev/null && GEN=(-G Ninja)
+
+build_native() {
+  cmake -S "$ROOT" -B "$B/native" "${GEN[@]}" -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  cmake --build "$B/native" -j "$JOBS"
+}
+build_win64() {
+  cmake -S "$ROOT" -B "$B/win64" "${GEN[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-x86_64.cmake" \
+    -DKAV_SIMULATOR="$B/native/tools/simulator/av90r_sim" >/dev/null
+  cmake --build "$B/win64" -j "$JOBS"
+}
+build_win32() {
+  cmake -S "$ROOT" -B "$B/win32" "${GEN[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel -DKAV_BUILD_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-i686.cmake" >/dev/null
+  cmake --build "$B/win32" -j "$JOBS"
+}
+
+targets=("$@"); [ ${#targets[@]} -eq 0 ] && targets=(native win64 win32)
+for t in "${targets[@]}"; do
+  echo "== build $t"
+  "build_$t"
+done

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs every test: set-up (idempotent), the builds, the native unit tests
+# (with sanitizers), then the Win32 and end-to-end tests under Wine in a
+# throw-away prefix on a private Xvfb display. Ends with "N passed, N failed".
+#   KAV_SKIP_SETUP=1   skip the package check
+#   KAV_TEST_FILTER=RE only CTest tests whose names match RE
+set -uo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+B="$ROOT/build"
+cd "$ROOT"
+
+if [ -z "${KAV_SKIP_SETUP:-}" ]; then
+  bash "$ROOT/scripts/setup.sh" || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
+fi
+
+passed=0; failed=0
+count_ctest() {
+  # Adds the counts of one CTest log to the totals.
+  local log="$1" total fails
+  total=$(grep -Eo 'tests failed out of [0-9]+' "$log" | grep -Eo '[0-9]+$' | tail -n1)
+  fails=$(grep -Eo '[0-9]+ tests failed out of' "$log" | grep -Eo '^[0-9]+' | tail -n1)
+  total=${total:-0}; fails=${fails:-0}
+  passed=$((passed + total - fails)); failed=$((failed + fails))
+}
+filter=(); [ -n "${KAV_TEST_FILTER:-}" ] && filter=(-R "$KAV_TEST_FILTER")
+
+if ! bash "$ROOT/scripts/build.sh"; then
+  echo "build failed"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+
+echo "== native tests"
+(cd "$B/native" && ctest --output-on-failure "${filter[@]}") 2>&1 | tee "$B/native-ctest.log"
+count_ctest "$B/native-ctest.log"
+
+echo "== Win32 and end-to-end tests under Wine"
+source "$ROOT/scripts/wine-env.sh"
+rm -rf "$B/wine"
+mkdir -p "$B/wine"
+kav_wine_start "$B/wine/prefix"
+trap 'kav_wine_stop' EXIT
+(cd "$B/win64" && ctest --output-on-failure "${filter[@]}") 2>&1 | tee "$B/win64-ctest.log"
+count_ctest "$B/win64-ctest.log"
+kav_wine_stop
+trap - EXIT
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
