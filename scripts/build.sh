@@ -6,7 +6,7 @@
 #   scripts/build.sh native     one of: native win64 win32
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-B="$ROOT/build"
+B="${KAV_BUILD_DIR:-$ROOT/build}"
 JOBS="${KAV_JOBS:-$(nproc)}"
 GEN=(); command -v ninja >/dev/null && GEN=(-G Ninja)
 

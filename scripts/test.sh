@@ -4,9 +4,11 @@
 # throw-away prefix on a private Xvfb display. Ends with "N passed, N failed".
 #   KAV_SKIP_SETUP=1   skip the package check
 #   KAV_TEST_FILTER=RE only CTest tests whose names match RE
+#   KAV_BUILD_DIR=DIR  build folder (default build/), so several work trees or
+#                      people can build and test side by side
 set -uo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-B="$ROOT/build"
+B="${KAV_BUILD_DIR:-$ROOT/build}"
 cd "$ROOT"
 
 if [ -z "${KAV_SKIP_SETUP:-}" ]; then
