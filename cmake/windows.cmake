@@ -74,3 +74,9 @@ if(KAV_BUILD_TESTS)
     set_tests_properties(win_${name} PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
   endforeach()
 endif()
+
+# End-to-end tests (the real program under Wine with the simulator):
+# tests/e2e/e2e.cmake registers them when it exists.
+if(KAV_BUILD_TESTS AND EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake)
+  include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake)
+endif()
