@@ -1,0 +1,51 @@
+#include "app/core/HotKeyDispatch.h"
+
+namespace kav {
+
+THotKeyActionPlan PlanHotKeyAction(int Index, const TAv90RStatus& Stat, bool PowerUpOnHotKeyCtrl) noexcept {
+  THotKeyActionPlan plan;
+  if (Index == 0) {
+    plan.Kind = THotKeyActionPlan::TKind::Power;
+    plan.Stat = !Stat.FPowerStat;
+    return plan;
+  }
+  if (Index < 1 || Index > 9) return plan;
+  plan.PowerUpFirst = PowerUpOnHotKeyCtrl && !Stat.FPowerStat;
+  if (Index == 1) {
+    plan.Kind = THotKeyActionPlan::TKind::Blackout;
+    plan.Stat = !Stat.FBlackoutStat;
+  } else {
+    plan.Kind = THotKeyActionPlan::TKind::SelectChannel;
+    plan.Channel = Index - 1;
+  }
+  return plan;
+}
+
+THotKeyActionResult ExecuteHotKeyAction(const THotKeyActionPlan& Plan, IAv90RDevice& Device) {
+  using TKind = THotKeyActionPlan::TKind;
+  switch (Plan.Kind) {
+  case TKind::None:
+    return THotKeyActionResult::NoAction;
+  case TKind::Power:
+    return Device.ExecPowerCtrl(Plan.Stat) ? THotKeyActionResult::Sent : THotKeyActionResult::PortError;
+  case TKind::Blackout:
+  case TKind::SelectChannel:
+    break;
+  }
+  if (Plan.PowerUpFirst && !Device.ExecPowerCtrl(true)) return THotKeyActionResult::PortError;
+  if (Plan.Kind == TKind::Blackout)
+    Device.ExecBlackout(Plan.Stat);
+  else
+    Device.SelectChannel(Plan.Channel);
+  return THotKeyActionResult::Sent;
+}
+
+bool RunStartupCommands(const std::wstring& ComPort, bool PowerUpOnAppStart, IAv90RDevice& Device) {
+  Device.SetComPort(ComPort);
+  bool ok = true;
+  if (PowerUpOnAppStart) ok = Device.ExecPowerCtrl(true);
+  if (ok) ok = Device.SendRequestStatus();
+  return ok;
+}
+
+} // namespace kav
