@@ -69,8 +69,9 @@ public:
   // Binds the table to `AppHandle` (registrations and the owner of error boxes)
   // and loads it from the settings file. Nothing is registered yet.
   explicit THotKeyInfoList(HWND AppHandle);
-  // Saves the table. Does not unregister (the owner does that first); an entry
-  // still registered is unregistered as it is freed.
+  // Saves the table; a refused write goes to ReportIniWriteError (IniFile.h),
+  // since a destructor cannot pass it on. Does not unregister (the owner does
+  // that first); an entry still registered is unregistered as it is freed.
   ~THotKeyInfoList();
   THotKeyInfoList(const THotKeyInfoList&) = delete;
   THotKeyInfoList& operator=(const THotKeyInfoList&) = delete;
@@ -86,11 +87,11 @@ public:
   // to repeat: a second call releases nothing.
   void DoProcess_UnregisterHotKey();
 
-  // Appends the entries of sections HotKey0..HotKey9 of the settings file,
-  // stopping at the first missing section.
+  // Fills the table from sections HotKey0..HotKey9 of the settings file,
+  // stopping at the first missing section (entries already held are dropped).
   void Load();
   // Writes every entry to the settings file (creating file and folder first).
-  // A refused write throws kav::EIniWriteError.
+  // Throws EIniWriteError when the file cannot be created or a write is refused.
   void Save();
 
   int Count() const noexcept { return static_cast<int>(FItems.size()); }
