@@ -17,18 +17,18 @@ class TFormAbout {
 public:
   // Child control ids, for tests and the end-to-end probe.
   enum : int {
-    IDC_BEVEL = 100,
-    IDC_PRODUCTNAME,
-    IDC_ICON,
-    IDC_DESCRIPTION,
-    IDC_INTERNALNAME,
-    IDC_VERSION,
-    IDC_DLLNAME,
-    IDC_DLLVERSION,
-    IDC_NOTE,
-    IDC_COMPANY,
-    IDC_COPYRIGHT,
-    IDC_URL,
+    IdBevel = 100,
+    IdProductName,
+    IdIcon,
+    IdDescription,
+    IdInternalName,
+    IdVersion,
+    IdDLLName,
+    IdDLLVersion,
+    IdNote,
+    IdCompany,
+    IdCopyright,
+    IdURL,
   };
 
   // The maker's web address shown by the link label.
