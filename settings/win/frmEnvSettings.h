@@ -8,7 +8,7 @@
 // children of that page's container window, so look them up among all
 // descendants, e.g. with EnumChildWindows):
 //
-//   1     btnOK            "OK"
+//   1001  btnOK            "OK"
 //   2     btnCancel        "キャンセル"          (IDCANCEL: Escape works too)
 //   1003  btnApply         "適用"
 //   1004  pgcSettings      tab control: "基本設定", "ホットキー設定"
@@ -50,7 +50,7 @@ class TmodComPort;
 class TFormEnvSettings {
 public:
   enum : int {
-    IDC_BTN_OK = 1,
+    IDC_BTN_OK = 1001,
     IDC_BTN_CANCEL = 2,
     IDC_BTN_APPLY = 1003,
     IDC_PAGES = 1004,
