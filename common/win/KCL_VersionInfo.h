@@ -36,6 +36,10 @@ public:
   // Any key of the first string table, without regard to case.
   std::wstring Value(const std::wstring& Key) const { return FFileInfo.Find(Key); }
 
+  // The version resource of a file without creating a reader (and without
+  // touching ExeBaseName); nullopt when the file has none.
+  static std::optional<TVersionResource> ReadResource(const std::wstring& FileFullPath);
+
   // The whole parsed resource (fixed versions, translation, table name).
   const TVersionResource& FileInfo() const { return FFileInfo; }
 

@@ -1,0 +1,82 @@
+#pragma once
+// Move-only owners of Win32 handles, one kind per closing function.
+#include <windows.h>
+
+#include <utility>
+
+namespace kav {
+
+template <class Traits>
+class TUniqueResource {
+public:
+  using Type = typename Traits::Type;
+
+  TUniqueResource() noexcept : FValue(Traits::Invalid()) {}
+  explicit TUniqueResource(Type Value) noexcept : FValue(Value) {}
+  ~TUniqueResource() { Reset(); }
+  TUniqueResource(const TUniqueResource&) = delete;
+  TUniqueResource& operator=(const TUniqueResource&) = delete;
+  TUniqueResource(TUniqueResource&& Other) noexcept : FValue(Other.Release()) {}
+  TUniqueResource& operator=(TUniqueResource&& Other) noexcept {
+    if (this != &Other) Reset(Other.Release());
+    return *this;
+  }
+
+  Type Get() const noexcept { return FValue; }
+  bool Valid() const noexcept { return Traits::Valid(FValue); }
+  explicit operator bool() const noexcept { return Valid(); }
+
+  // Gives up ownership without closing.
+  Type Release() noexcept { return std::exchange(FValue, Traits::Invalid()); }
+  // Closes the held handle and takes Value.
+  void Reset(Type Value = Traits::Invalid()) noexcept {
+    if (Traits::Valid(FValue)) Traits::Close(FValue);
+    FValue = Value;
+  }
+
+private:
+  Type FValue;
+};
+
+// Kernel object handles (files, events, processes, threads, mutexes).
+struct TKernelHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool Valid(Type h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept { ::CloseHandle(h); }
+};
+using TKernelHandle = TUniqueResource<TKernelHandleTraits>;
+
+struct TFindHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool Valid(Type h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept { ::FindClose(h); }
+};
+using TFindHandle = TUniqueResource<TFindHandleTraits>;
+
+struct TRegKeyTraits {
+  using Type = HKEY;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool Valid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::RegCloseKey(h); }
+};
+using TRegKey = TUniqueResource<TRegKeyTraits>;
+
+struct TEventSourceTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool Valid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::DeregisterEventSource(h); }
+};
+using TEventSource = TUniqueResource<TEventSourceTraits>;
+
+struct TLocalMemoryTraits {
+  using Type = HLOCAL;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool Valid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::LocalFree(h); }
+};
+using TLocalMemory = TUniqueResource<TLocalMemoryTraits>;
+
+} // namespace kav

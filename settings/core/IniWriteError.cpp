@@ -1,0 +1,7 @@
+#include "settings/core/IniWriteError.h"
+
+namespace kav {
+
+std::wstring IniWriteErrorText(const std::wstring& FileName) { return FileName + L" に書き込めません"; }
+
+} // namespace kav
