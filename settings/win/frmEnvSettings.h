@@ -124,10 +124,15 @@ private:
   static LRESULT CALLBACK HotKeyFieldProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam,
                                           UINT_PTR IdSubclass, DWORD_PTR RefData);
   static void RegisterClasses();
-  LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
+  bool HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam, LRESULT& Result);
+  int Scale(int Value) const;
+  HWND AddControl(HWND Parent, const wchar_t* ClassName, const wchar_t* Text, DWORD Style, int Id, int X, int Y,
+                  int Width, int Height);
   void CreateControls();
   void ShowPage(int Index);
-  bool SetBusyCursor();
+  bool PreTranslateMessage(const MSG& Msg);
+  void KeyTab(bool Backwards);
+  void EndModal(int Result);
 
   // Event handlers.
   void FormShow();
@@ -137,6 +142,7 @@ private:
   void btnDefaultClick();
   void btnOKClick();
   void btnApplyClick();
+  // Focus gained, focus lost and value changed of key field Field (0..9).
   void HotKeyEnter(int Field);
   void HotKeyExit(int Field);
   void HotKeyChange(int Field);
@@ -151,10 +157,11 @@ private:
   bool IsDuplicateHotKey() const;
   void ShowStoreError(const std::wstring& Message);
 
-  // Key fields as the hot-key control holds them.
+  // A key field's value as the hot-key control holds it (with Ext).
   THotKeyValue GetFieldValue(int Field) const;
-  // Puts a value into a field as the program does (filling, defaults, resets)
-  // and keeps its fallback modifiers and its readable text in step.
+  std::array<THotKeyValue, HotKeyCount> FieldValues() const;
+  // Puts a value into a field as the program does (filling, defaults,
+  // resets), keeping its fallback modifiers and its readable text in step.
   void SetFieldValue(int Field, THotKeyValue Value);
   void ApplyFieldRules(int Field);
   void UpdateFieldText(int Field);
@@ -165,17 +172,19 @@ private:
   std::array<bool, EnvCheckBoxCount> RecordStates() const;
   std::wstring ComPortText() const;
   int ComPortIndex() const;
-  void EndModal(int Result);
 
   HWND FOwner;
   IEnvSettingsHost& FHost;
   HWND FHandle = nullptr;
+  int FDpi = 96;
   HFONT FFont = nullptr;
+  HWND FbtnOK = nullptr;
+  HWND FbtnCancel = nullptr;
+  HWND FbtnApply = nullptr;
   HWND FPages = nullptr;
   std::array<HWND, 2> FPageWindows{};
   std::array<HWND, EnvCheckBoxCount> FCheckBoxes{};
   HWND FcmbComPortNum = nullptr;
-  HWND FbtnApply = nullptr;
   HWND FbtnComPortTest = nullptr;
   std::array<HWND, HotKeyCount> FHotKeyFields{};
   std::array<THotKeyFieldFallback, HotKeyCount> FFallbacks{};
@@ -184,7 +193,9 @@ private:
   int FModalResult = 0;
   bool FModal = false;
   bool FComPortTestRunning = false;
-  int FActiveKeyField = -1;  // key field that has (or last had) the focus inside the dialog
+  bool FSettingField = false;  // the program is setting a key field: its change report is not the user's
+  int FActiveKeyField = -1;    // key field that has the focus (kept while the focus is outside the dialog)
+  HWND FLastFocus = nullptr;   // focused control when the dialog was last deactivated
 
   // The dialog's own state.
   THotKeyInfoList* FHotKeyInfoList = nullptr;
