@@ -16,6 +16,7 @@ PKGS=(
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xdotool x11-utils imagemagick
   fonts-noto-cjk locales nsis zip unzip python3
+  p7zip-full python3-markdown
 )
 
 need_arch=0
