@@ -367,3 +367,17 @@ TEST_F(HotKeyRegister, HeldKeyFiresOnceWhereTheSystemHonoursNoRepeat) {
                  << " messages for one held key); the flag itself is checked by the native tests";
   EXPECT_EQ(tableCount, 1u);
 }
+
+TEST_F(HotKeyRegister, KeysOutsideTheNameTableUseTheSystemsName) {
+  // VK_OEM_1 (";" on a US layout) has no name of the program's own.
+  const std::wstring name = PlatformKeyName(VK_OEM_1);
+  EXPECT_FALSE(name.empty());
+  EXPECT_EQ(PlatformKeyName(0), L"");
+  TTestWindow window;
+  THotKeyInfoList list(window.Handle());
+  list.AddItem(MakeHotKeyValue(VK_OEM_1, HotKeyFlagControl), L"電源制御");
+  EXPECT_EQ(list[0].HotKeyText(), L"Ctrl + " + name);
+  // Table names win over the system's ("Num 1" or similar there).
+  list.AddItem(MakeHotKeyValue(VK_NUMPAD1, 0), L"ブラックアウト");
+  EXPECT_EQ(list[1].HotKeyText(), L"1");
+}
