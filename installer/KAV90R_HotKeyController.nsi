@@ -6,6 +6,7 @@
 ;   /DKAV_DOC_DIR=path          folder with UserGuide.html and images/
 ;   /DKAV_OUTFILE=path          installer to write
 ;   /DKAV_PUBLISHER=text        company name of the version resource (optional)
+;   /DKAV_COPYRIGHT=text        copyright line of the version resource (optional)
 ;   /DKAV_ICON=path.ico         installer icon (optional)
 ;   /DKAV_TARGET_AMD64          64-bit installer stub and 64-bit Program Files;
 ;                               only for the install check, whose machines
@@ -40,6 +41,9 @@ SetCompressor /SOLID lzma
 !endif
 !ifndef KAV_PUBLISHER
   !define KAV_PUBLISHER "KOVA"
+!endif
+!ifndef KAV_COPYRIGHT
+  !define KAV_COPYRIGHT "${KAV_PUBLISHER}"
 !endif
 
 !define APP_BASE "KAV90R_HotKeyController"
@@ -78,7 +82,7 @@ VIAddVersionKey /LANG=1041 "FileDescription" "${PRODUCT_NAME} セットアップ
 VIAddVersionKey /LANG=1041 "CompanyName" "${KAV_PUBLISHER}"
 VIAddVersionKey /LANG=1041 "FileVersion" "${KAV_VERSION}"
 VIAddVersionKey /LANG=1041 "ProductVersion" "${KAV_VERSION}"
-VIAddVersionKey /LANG=1041 "LegalCopyright" "${KAV_PUBLISHER}"
+VIAddVersionKey /LANG=1041 "LegalCopyright" "${KAV_COPYRIGHT}"
 
 !define MUI_ABORTWARNING
 !ifdef KAV_ICON

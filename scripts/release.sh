@@ -74,6 +74,8 @@ VERSION="$(value FileVersion "$info32")"
 [ "$(value FileVersion "$info64")" = "$VERSION" ] || die "the 64-bit build has another version"
 PUBLISHER="$(value CompanyName "$info32")"
 [ -n "$PUBLISHER" ] || PUBLISHER="KOVA"
+COPYRIGHT="$(value LegalCopyright "$info32")"
+[ -n "$COPYRIGHT" ] || COPYRIGHT="$PUBLISHER"
 echo "release: version $VERSION, publisher $PUBLISHER"
 
 rm -rf "$OUT"
@@ -100,9 +102,9 @@ ZIP="$OUT/$APP-$VERSION-portable.zip"
 nsis() { # nsis EXE OUTFILE [extra makensis options]
   local exe="$1" outfile="$2"; shift 2
   local icon=()
-  [ -f "$ROOT/resources/$APP.ico" ] && icon=("-DKAV_ICON=$ROOT/resources/$APP.ico")
+  [ -f "$ROOT/resources/icons/$APP.ico" ] && icon=("-DKAV_ICON=$ROOT/resources/icons/$APP.ico")
   makensis -V2 -WX -INPUTCHARSET UTF8 \
-    "-DKAV_VERSION=$VERSION" "-DKAV_PUBLISHER=$PUBLISHER" \
+    "-DKAV_VERSION=$VERSION" "-DKAV_PUBLISHER=$PUBLISHER" "-DKAV_COPYRIGHT=$COPYRIGHT" \
     "-DKAV_EXE=$exe" "-DKAV_DOC_DIR=$OUT/stage/doc" "-DKAV_OUTFILE=$outfile" \
     "${icon[@]}" "$@" "$ROOT/installer/$APP.nsi"
 }

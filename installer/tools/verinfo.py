@@ -15,7 +15,7 @@ import struct
 import sys
 
 MACHINES = {0x14C: "i386", 0x8664: "x86-64", 0xAA64: "arm64"}
-KEY = "VS_VERSION_INFO".encode("utf-16-le") + b"\0\0"
+RT_VERSION = 16
 
 
 def align4(n, base):
@@ -60,6 +60,51 @@ def parse_block(data, off, base):
     return key, vbytes, vtype, children, end
 
 
+def find_version_resource(data, pe):
+    """File offset of the first RT_VERSION resource, from the PE resource tree."""
+    nsections = struct.unpack_from("<H", data, pe + 6)[0]
+    opt_size = struct.unpack_from("<H", data, pe + 20)[0]
+    opt = pe + 24
+    magic = struct.unpack_from("<H", data, opt)[0]
+    dirs = opt + (96 if magic == 0x10B else 112)
+    rsrc_rva = struct.unpack_from("<I", data, dirs + 2 * 8)[0]
+    if rsrc_rva == 0:
+        return None
+    sections = []
+    for i in range(nsections):
+        s = opt + opt_size + 40 * i
+        vsize, vaddr, rsize, raddr = struct.unpack_from("<IIII", data, s + 8)
+        sections.append((vaddr, max(vsize, rsize), raddr))
+
+    def offset(rva):
+        for vaddr, size, raddr in sections:
+            if vaddr <= rva < vaddr + size:
+                return rva - vaddr + raddr
+        raise ValueError("RVA outside the sections")
+
+    root = offset(rsrc_rva)
+
+    def entries(dir_off):
+        named, ids = struct.unpack_from("<HH", data, dir_off + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, dir_off + 16 + 8 * i)
+            yield name, target
+
+    for name, target in entries(root):
+        if name != RT_VERSION or not target & 0x80000000:
+            continue
+        level2 = root + (target & 0x7FFFFFFF)
+        for _, t2 in entries(level2):
+            node = root + (t2 & 0x7FFFFFFF)
+            if t2 & 0x80000000:  # language level
+                for _, t3 in entries(node):
+                    node = root + (t3 & 0x7FFFFFFF)
+                    break
+            data_rva = struct.unpack_from("<I", data, node)[0]
+            return offset(data_rva)
+    return None
+
+
 def version_text(ms, ls):
     return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
 
@@ -76,10 +121,9 @@ def main():
     machine = struct.unpack_from("<H", data, pe + 4)[0]
     print("Machine=" + MACHINES.get(machine, hex(machine)))
 
-    k = data.find(KEY)
-    if k < 6:
+    base = find_version_resource(data, pe)
+    if base is None:
         sys.exit("verinfo: no version resource in " + sys.argv[1])
-    base = k - 6
     key, fixed, _, children, _ = parse_block(data, base, base)
     if len(fixed) < 52 or struct.unpack_from("<I", fixed, 0)[0] != 0xFEEF04BD:
         sys.exit("verinfo: damaged version resource in " + sys.argv[1])
