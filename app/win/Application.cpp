@@ -1,0 +1,120 @@
+#include "app/win/Application.h"
+
+#include "app/core/AppExceptions.h"
+#include "app/win/ExceptionLogger.h"
+#include "common/win/CallbackGuard.h"
+#include "common/win/MessageBoxSeam.h"
+
+namespace kav {
+
+const wchar_t TApplication::KWindowClass[] = L"TApplication";
+
+namespace {
+TApplication* GApplication = nullptr;
+}
+
+TApplication* Application() noexcept { return GApplication; }
+
+TApplication::TApplication(HINSTANCE Instance) : FInstance(Instance) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = &TApplication::WndProc;
+  wc.hInstance = FInstance;
+  wc.lpszClassName = KWindowClass;
+  RegisterClassExW(&wc); // a second registration (tests) fails harmlessly
+  // WS_POPUP and zero size: the window is never meant to be seen.
+  FHandle = CreateWindowExW(WS_EX_TOOLWINDOW, KWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                            FInstance, this);
+  SetToolWindowStyle();
+  GApplication = this;
+}
+
+TApplication::~TApplication() {
+  if (GApplication == this) GApplication = nullptr;
+  if (FHandle) {
+    SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
+    DestroyWindow(FHandle);
+  }
+}
+
+std::wstring TApplication::Title() const {
+  const int len = GetWindowTextLengthW(FHandle);
+  std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(FHandle, text.data(), len + 1)));
+  return text;
+}
+
+void TApplication::SetTitle(const std::wstring& Value) { SetWindowTextW(FHandle, Value.c_str()); }
+
+void TApplication::SetToolWindowStyle() { SetWindowLongPtrW(FHandle, GWL_EXSTYLE, WS_EX_TOOLWINDOW); }
+
+int TApplication::Run() {
+  MSG msg;
+  while (!FTerminated) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) {
+      FTerminated = true;
+      return static_cast<int>(msg.wParam);
+    }
+    if (got < 0) break;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return 0;
+}
+
+void TApplication::Terminate() {
+  if (FTerminated) return;
+  FTerminated = true;
+  PostQuitMessage(0);
+}
+
+void TApplication::ShowException(const std::exception_ptr& E) {
+  ShowMessageBox(FHandle, AppendFullStop(ExceptionMessage(E)), Title(), MB_OK | MB_ICONERROR);
+}
+
+LRESULT CALLBACK TApplication::WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+  if (Msg == WM_NCCREATE) {
+    auto* cs = reinterpret_cast<CREATESTRUCTW*>(LParam);
+    auto* created = static_cast<TApplication*>(cs->lpCreateParams);
+    created->FHandle = Wnd;
+    SetWindowLongPtrW(Wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+  }
+  auto* self = reinterpret_cast<TApplication*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA));
+  if (!self || TExceptionLogger::Crashing()) return DefWindowProcW(Wnd, Msg, WParam, LParam);
+  LRESULT result = 0;
+  bool handled = false;
+  GuardCallback([&] {
+    result = self->HandleMessage(Msg, WParam, LParam);
+    handled = true;
+  });
+  return handled ? result : DefWindowProcW(Wnd, Msg, WParam, LParam);
+}
+
+LRESULT TApplication::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
+  switch (Msg) {
+  case WM_COPYDATA: {
+    // A second start hands over its command line; the program has no use for it.
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(LParam);
+    if (data && data->dwData == KCopyDataCommandLine) {
+      FHandedOver.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
+      while (!FHandedOver.empty() && FHandedOver.back() == L'\0') FHandedOver.pop_back();
+      return TRUE;
+    }
+    break;
+  }
+  case WM_ENDSESSION:
+    if (WParam && FOnEndSession) {
+      // The process ends as soon as this returns: tear down now, then leave.
+      auto handler = std::move(FOnEndSession);
+      handler();
+      ExitProcess(0);
+    }
+    return 0;
+  default:
+    break;
+  }
+  return DefWindowProcW(FHandle, Msg, WParam, LParam);
+}
+
+} // namespace kav
