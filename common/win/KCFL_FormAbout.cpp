@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -239,11 +240,14 @@ void TFormAbout::FormShow() {
   }
   HWND title = GetDlgItem(FHandle, IdProductName);
   FitLabel(IdProductName, false);
-  // The title label keeps its designed height of 21 pixels.
+  // The title label is 21 pixels high as designed, or as high as its text
+  // when the font standing in for MS UI Gothic is taller, so that no glyph
+  // is cut off.
   RECT tr;
   GetWindowRect(title, &tr);
   const int titleWidth = tr.right - tr.left;
-  SetWindowPos(title, nullptr, 0, 0, titleWidth, 21, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const int titleHeight = std::max(21, static_cast<int>(tr.bottom - tr.top));
+  SetWindowPos(title, nullptr, 0, 0, titleWidth, titleHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   FitLabel(IdDescription, false);
   FitLabel(IdInternalName, false);
   FitLabel(IdVersion, false);
