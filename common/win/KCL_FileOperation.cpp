@@ -1,7 +1,6 @@
 #include "common/win/KCL_FileOperation.h"
 
 #include <aclapi.h>
-#include <sddl.h>
 
 #include "common/core/LogRules.h"
 #include "common/core/PathRules.h"
@@ -61,37 +60,41 @@ void TFileOperation::CreateFolder(const std::wstring& DirFullPath, bool AccessRi
   if (AccessRight) GrantUsersModify(DirFullPath);
 }
 
-bool TFileOperation::GrantUsersModify(const std::wstring& DirFullPath) {
+PACL TFileOperation::MergeUsersModifyGrant(PACL OldDacl) {
   // By well-known SID rather than the group's name, which is localised.
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
   PSID users = nullptr;
   if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0,
                                 0, 0, &users)) {
-    return false;
+    return nullptr;
   }
+  EXPLICIT_ACCESS_W access{};
+  access.grfAccessPermissions = KModifyRights;
+  access.grfAccessMode = SET_ACCESS;  // replaces an explicit grant Users had, like icacls /grant:r
+  access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  access.Trustee.ptstrName = static_cast<LPWSTR>(users);
+  PACL newDacl = nullptr;
+  if (SetEntriesInAclW(1, &access, OldDacl, &newDacl) != ERROR_SUCCESS) newDacl = nullptr;
+  FreeSid(users);
+  return newDacl;
+}
+
+bool TFileOperation::GrantUsersModify(const std::wstring& DirFullPath) {
   const std::wstring path = ExcludeTrailingPathDelimiter(DirFullPath);
   PACL oldDacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  bool ok = false;
   if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &oldDacl,
-                            nullptr, &descriptor) == ERROR_SUCCESS) {
-    EXPLICIT_ACCESS_W access{};
-    access.grfAccessPermissions = KModifyRights;
-    access.grfAccessMode = SET_ACCESS;  // replaces an explicit grant Users had, like /grant:r
-    access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = static_cast<LPWSTR>(users);
-    PACL newDacl = nullptr;
-    if (SetEntriesInAclW(1, &access, oldDacl, &newDacl) == ERROR_SUCCESS) {
-      ok = SetNamedSecurityInfoW(const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                 nullptr, nullptr, newDacl, nullptr) == ERROR_SUCCESS;
-      LocalFree(newDacl);
-    }
-    LocalFree(descriptor);
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
   }
-  FreeSid(users);
-  return ok;
+  const TLocalMemory descriptorOwner(descriptor);
+  const PACL newDacl = MergeUsersModifyGrant(oldDacl);
+  if (newDacl == nullptr) return false;
+  const TLocalMemory daclOwner(newDacl);
+  return SetNamedSecurityInfoW(const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                               nullptr, newDacl, nullptr) == ERROR_SUCCESS;
 }
 
 bool TFileOperation::CreateFile(const std::wstring& FileFullPath) {
@@ -157,17 +160,22 @@ void TFileOperation::WriteLog(const std::wstring& LogStr) {
 
 void TFileOperation::DeleteOldFiles(const std::wstring& DirFullPath, int32_t PreservationDays,
                                     const std::wstring& Ext) {
+  DeleteOldFilesAt(DirFullPath, PreservationDays, Ext, ReadUtcMilliseconds());
+}
+
+void TFileOperation::DeleteOldFilesAt(const std::wstring& DirFullPath, int32_t PreservationDays,
+                                      const std::wstring& Ext, int64_t NowUtcMs) {
   try {
     if (PreservationDays <= 0 || !ExistFolder(DirFullPath)) return;
     const std::wstring dir = IncludeTrailingPathDelimiter(DirFullPath);
     WIN32_FIND_DATAW data{};
     TFindHandle find(FindFirstFileW((dir + L"*").c_str(), &data));
     if (!find) return;
-    const int64_t now = ReadUtcMilliseconds();
     do {
       if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
       const std::wstring name = data.cFileName;
-      if (!ShouldPruneFile(name, Ext, FileTimeToMilliseconds(data.ftCreationTime), now, PreservationDays)) continue;
+      if (!ShouldPruneFile(name, Ext, FileTimeToMilliseconds(data.ftCreationTime), NowUtcMs,
+                           PreservationDays)) continue;
       try {
         DeleteFile(dir + name, false);
       } catch (const EFileOperationError&) {

@@ -55,10 +55,20 @@ public:
   // be deleted is skipped; the clean-up never throws.
   static void DeleteOldFiles(const std::wstring& DirFullPath, int32_t PreservationDays,
                              const std::wstring& Ext);
+  // DeleteOldFiles as if the clock read NowUtcMs (milliseconds since 1601,
+  // UTC): creation times cannot be set back everywhere, the clock can be
+  // moved forward in a test.
+  static void DeleteOldFilesAt(const std::wstring& DirFullPath, int32_t PreservationDays,
+                               const std::wstring& Ext, int64_t NowUtcMs);
 
   // Gives BUILTIN\Users (S-1-5-32-545) modify rights inherited by files and
   // subfolders, replacing any explicit grant it had. False on failure.
   static bool GrantUsersModify(const std::wstring& DirFullPath);
+
+  // OldDacl with that grant merged in (an explicit Users entry replaced,
+  // everything else kept). The caller frees the result with LocalFree;
+  // nullptr on failure.
+  static PACL MergeUsersModifyGrant(PACL OldDacl);
 };
 
 } // namespace kav
