@@ -85,6 +85,33 @@ inline bool FolderExists(const std::wstring& Path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Holds a file open without sharing, so that every other open fails (a
+// refused write that works even where read-only files are writable, as
+// for root under Wine).
+class THeldFile {
+public:
+  explicit THeldFile(const std::wstring& Path)
+      : FHandle(CreateFileW(Path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+  ~THeldFile() {
+    if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
+  }
+  THeldFile(const THeldFile&) = delete;
+  THeldFile& operator=(const THeldFile&) = delete;
+  bool Held() const { return FHandle != INVALID_HANDLE_VALUE; }
+
+private:
+  HANDLE FHandle;
+};
+
+// Whether the platform refuses writing a read-only file (Wine run by root does not).
+inline bool ReadOnlyIsEnforced(const std::wstring& ReadOnlyFile) {
+  HANDLE h = CreateFileW(ReadOnlyFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return true;
+  CloseHandle(h);
+  return false;
+}
+
 // Whether a DACL holds an explicit entry allowing BUILTIN\Users
 // (S-1-5-32-545) modify rights inherited by files and subfolders; Count gets
 // the number of explicit Users entries.
