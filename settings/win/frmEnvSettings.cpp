@@ -11,7 +11,6 @@
 #include "common/core/AppError.h"
 #include "common/win/CallbackGuard.h"
 #include "common/win/MessageBoxSeam.h"
-#include "device/win/dmComPort.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
 #include "resources/resource.h"
 #include "settings/win/clsEnvSettings.h"
@@ -257,14 +256,6 @@ void TFormEnvSettings::SetEnvSettings(THotKeyInfoList& HotKeyInfoList, TEnvSetti
   FEnvSettings = &EnvSettings;
 }
 
-void TFormEnvSettings::SetComPortModule(TmodComPort* modComPort) {
-  if (modComPort) {
-    FComPortTest = [modComPort](const std::wstring& AComPort) { return modComPort->TestComPort(AComPort); };
-  } else {
-    FComPortTest = nullptr;
-  }
-}
-
 void TFormEnvSettings::SetComPortTestFunc(TComPortTestFunc Func) { FComPortTest = std::move(Func); }
 
 // ---------------------------------------------------------------------------
@@ -397,6 +388,7 @@ void TFormEnvSettings::KeyTab(bool Backwards) {
 }
 
 void TFormEnvSettings::ApplicationEventsIdle() {
+  ++FIdlePassCount;
   if (FInitGUIFinished) DoProcess_CheckChange();
 }
 

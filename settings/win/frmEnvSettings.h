@@ -112,6 +112,8 @@ public:
   void ApplicationEventsIdle();
 
   HWND Handle() const noexcept { return FHandle; }
+  // Idle passes so far (tests wait for one before checking "適用").
+  unsigned IdlePassCount() const noexcept { return FIdlePassCount; }
   bool Visible() const;
   // True while the communication test runs (a second click does nothing).
   bool ComPortTestRunning() const noexcept { return FComPortTestRunning; }
@@ -192,6 +194,7 @@ private:
   TComPortTestFunc FComPortTest;
   int FModalResult = 0;
   bool FModal = false;
+  unsigned FIdlePassCount = 0;
   bool FComPortTestRunning = false;
   bool FSettingField = false;  // the program is setting a key field: its change report is not the user's
   int FActiveKeyField = -1;    // key field that has the focus (kept while the focus is outside the dialog)
