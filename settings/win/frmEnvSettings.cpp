@@ -121,8 +121,8 @@ TFormEnvSettings::~TFormEnvSettings() {
 int TFormEnvSettings::Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
 
 HWND TFormEnvSettings::AddControl(HWND Parent, const wchar_t* ClassName, const wchar_t* Text, DWORD Style, int Id,
-                                  int X, int Y, int Width, int Height) {
-  HWND wnd = CreateWindowExW(0, ClassName, Text, WS_CHILD | WS_VISIBLE | Style, Scale(X), Scale(Y), Scale(Width),
+                                  int X, int Y, int Width, int Height, DWORD ExStyle) {
+  HWND wnd = CreateWindowExW(ExStyle, ClassName, Text, WS_CHILD | WS_VISIBLE | Style, Scale(X), Scale(Y), Scale(Width),
                              Scale(Height), Parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)),
                              ModuleInstance(), nullptr);
   if (!wnd) throw std::runtime_error("CreateWindowExW of a settings dialog control failed");
@@ -212,8 +212,8 @@ void TFormEnvSettings::CreateControls() {
     const std::wstring label = HotKeyFieldLabel(static_cast<std::size_t>(i));
     AddControl(hotkeys, WC_STATICW, label.c_str(), SS_LEFT, IDC_LBL_HOTKEY_FIRST + i, 20, rowY(i) + 3,
                fieldX - 24, 15);
-    FHotKeyFields[i] = AddControl(hotkeys, HOTKEY_CLASSW, L"", WS_TABSTOP | WS_BORDER, IDC_HOTKEY_FIRST + i,
-                                  fieldX, rowY(i), fieldW, 21);
+    FHotKeyFields[i] = AddControl(hotkeys, HOTKEY_CLASSW, L"", WS_TABSTOP, IDC_HOTKEY_FIRST + i, fieldX,
+                                  rowY(i), fieldW, 21, WS_EX_CLIENTEDGE);
     SetWindowSubclass(FHotKeyFields[i], &TFormEnvSettings::HotKeyFieldProc, KHotKeySubclassId,
                       reinterpret_cast<DWORD_PTR>(this));
     // Design-time values.

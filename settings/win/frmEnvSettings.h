@@ -129,7 +129,7 @@ private:
   bool HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam, LRESULT& Result);
   int Scale(int Value) const;
   HWND AddControl(HWND Parent, const wchar_t* ClassName, const wchar_t* Text, DWORD Style, int Id, int X, int Y,
-                  int Width, int Height);
+                  int Width, int Height, DWORD ExStyle = 0);
   void CreateControls();
   void ShowPage(int Index);
   bool PreTranslateMessage(const MSG& Msg);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/core/TextUtil.h"
 #include "common/win/KCL_AppData.h"
 #include "common/win/MessageBoxSeam.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
@@ -676,4 +677,65 @@ TEST_F(SettingsDialog, CloseBoxAndEscapeCancel) {
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_EQ(FHost.Calls.size(), 3u);
   EXPECT_EQ(ReadIni(L"HotKey", L"PowerUpOnAppStart"), L"<none>");
+}
+
+namespace {
+
+// Writes what the screen shows of Wnd as a 24-bit BMP file.
+bool SaveWindowBitmap(HWND wnd, const std::wstring& path) {
+  RECT rc;
+  GetWindowRect(wnd, &rc);
+  const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
+  GdiFlush();
+  SelectObject(mem, old);
+  const DWORD stride = ((w * 3 + 3) / 4) * 4;
+  const DWORD size = stride * static_cast<DWORD>(h);
+  BITMAPFILEHEADER fh{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0, 0,
+                      sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+  bool ok = false;
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (f != INVALID_HANDLE_VALUE) {
+    DWORD put = 0;
+    ok = WriteFile(f, &fh, sizeof fh, &put, nullptr) && WriteFile(f, &bi.bmiHeader, sizeof bi.bmiHeader, &put, nullptr) &&
+         WriteFile(f, bits, size, &put, nullptr);
+    CloseHandle(f);
+  }
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+std::wstring BinaryDirFile(const wchar_t* name) {
+  // KAV_BINARY_DIR is a Linux path; Wine sees it under drive Z:.
+  std::wstring dir = L"Z:" + kav::FromUtf8(KAV_BINARY_DIR);
+  for (auto& c : dir) if (c == L'/') c = L'\\';
+  return dir + L"\\" + name;
+}
+
+} // namespace
+
+// Both pages as a person sees them: settings_dialog_basic.bmp and
+// settings_dialog_hotkeys.bmp in the build folder.
+TEST_F(SettingsDialog, ScreenshotsOfBothPages) {
+  WriteStoredFile();
+  Open();
+  TScript::Run(*FForm, {
+      [&] { RedrawWindow(FForm->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW); },
+      [&] { EXPECT_TRUE(SaveWindowBitmap(FForm->Handle(), BinaryDirFile(L"settings_dialog_basic.bmp"))); },
+      [&] {
+        ShowHotKeyPage();
+        RedrawWindow(FForm->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+      },
+      [&] { EXPECT_TRUE(SaveWindowBitmap(FForm->Handle(), BinaryDirFile(L"settings_dialog_hotkeys.bmp"))); },
+      [&] { Click(Form::IDC_BTN_CANCEL); },
+  });
 }
