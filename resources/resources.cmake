@@ -19,3 +19,9 @@ set(KAV_RESOURCE_SOURCES ${_kav_res_src}/KAV90R_HotKeyController.rc)
 set_source_files_properties(${_kav_res_src}/KAV90R_HotKeyController.rc PROPERTIES
   INCLUDE_DIRECTORIES "${_kav_res_src};${_kav_res_gen}"
   OBJECT_DEPENDS "${_kav_res_gen}/MSG00409.bin;${_kav_res_src}/resource.h;${_kav_res_src}/KAV90R_HotKeyController.manifest;${_kav_res_src}/icons/KAV90R_HotKeyController.ico;${_kav_res_src}/icons/TrayOn.ico;${_kav_res_src}/icons/TrayOff.ico")
+
+# A resource dump of the built program (windres -i), checked on the host.
+if(KAV_BUILD_TESTS AND EXISTS ${CMAKE_SOURCE_DIR}/app/win/WinMain.cpp)
+  add_test(NAME resources_dump
+    COMMAND bash ${_kav_res_src}/check_resource_dump.sh ${CMAKE_RC_COMPILER} $<TARGET_FILE:KAV90R_HotKeyController>)
+endif()
