@@ -210,6 +210,32 @@ TEST(FileOperation, RemovedLogFolderComesBackWithItsGrant) {
   EXPECT_NE(bytes.find(" after\r\n"), std::string::npos);
 }
 
+TEST(FileOperation, RemovedDataFolderIsRestoredBeforeTheNextLine) {
+  TTempDir dir;
+  const std::wstring savedCommon = CommonAppDataFolder, savedApp = AppDataFolder;
+  CommonAppDataFolder = dir.Path() + L"\\";
+  AppDataFolder = CommonAppDataFolder + L"KOVA\\App Data\\";
+  const TLogPaths paths(AppDataFolder + L"Log");
+  TFileOperation::CreateFolder(AppDataFolder, true);
+  TFileOperation::WriteLog(L"first");
+  ASSERT_TRUE(kavtest::RemoveTree(dir / L"KOVA"));
+
+  RestoreAppDataFolder();
+  EXPECT_TRUE(TFileOperation::ExistFolder(AppDataFolder));
+  ExpectGrant(ExcludeTrailingPathDelimiter(AppDataFolder), true);
+  EXPECT_FALSE(TFileOperation::ExistFolder(LogFolder));  // left to the log line
+  TFileOperation::WriteLog(L"second");
+  EXPECT_NE(kavtest::ReadBytes(LogFile).find(" second\r\n"), std::string::npos);
+
+  // A log folder outside the all-users data folder is none of its business.
+  ASSERT_TRUE(kavtest::RemoveTree(dir / L"KOVA"));
+  CommonAppDataFolder = L"C:\\Elsewhere\\";
+  RestoreAppDataFolder();
+  EXPECT_FALSE(TFileOperation::ExistFolder(AppDataFolder));
+  CommonAppDataFolder = savedCommon;
+  AppDataFolder = savedApp;
+}
+
 TEST(FileOperation, UnwritableLogFolderGivesAnErrorNotACrash) {
   TTempDir dir;
   kavtest::WriteBytes(dir / L"Log", "not a folder");
