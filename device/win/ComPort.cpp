@@ -1,0 +1,389 @@
+#include "device/win/ComPort.h"
+
+#include <memory>
+
+#include "common/win/CallbackGuard.h"
+
+namespace kav {
+
+namespace {
+
+// Watcher -> UI thread. Each carries the generation of the open it belongs to,
+// so a notice that arrives after the port was closed (or reopened) is ignored.
+constexpr UINT WM_KAV_COMEVENT = WM_APP + 0x21; // sent: wParam = event mask
+constexpr UINT WM_KAV_COMLOST = WM_APP + 0x22;  // posted: wParam = Windows error
+constexpr UINT WM_KAV_COMCLOSE = WM_APP + 0x23; // posted: Close asked for inside a handler
+
+constexpr DWORD kQueueSize = 1024;
+constexpr DWORD kAllEvents = EV_RXCHAR | EV_TXEMPTY | EV_RXFLAG | EV_RING | EV_BREAK | EV_CTS | EV_DSR | EV_ERR |
+                             EV_RLSD | EV_RX80FULL;
+constexpr DWORD kWriteTimeoutPerByteMs = 100;
+constexpr DWORD kWriteTimeoutConstMs = 1000;
+// How often a watcher that cannot wait for events looks at the receive queue.
+constexpr DWORD kPollIntervalMs = 1;
+
+std::wstring SystemMessage(DWORD Error) {
+  wchar_t* buf = nullptr;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, Error, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+  std::wstring text = n && buf ? std::wstring(buf, n) : L"";
+  if (buf) LocalFree(buf);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+  return text;
+}
+
+EComPortError PortError(const std::wstring& What, const std::wstring& Port, DWORD Error) {
+  std::wstring text = Port + L": " + What;
+  const std::wstring sys = SystemMessage(Error);
+  if (!sys.empty()) text += L" (" + sys + L")";
+  return EComPortError(text, Error);
+}
+
+// Waits for an overlapped transfer for at most TimeoutMs, then cancels it.
+// Returns false with Error set if the transfer failed; a transfer we had to
+// cancel is not a failure (TimedOut is set, Transferred says what got through).
+bool FinishOverlapped(HANDLE Port, OVERLAPPED& Ov, DWORD TimeoutMs, DWORD& Transferred, DWORD& Error,
+                      bool& TimedOut) {
+  Transferred = 0;
+  Error = 0;
+  TimedOut = WaitForSingleObject(Ov.hEvent, TimeoutMs) != WAIT_OBJECT_0;
+  if (TimedOut) CancelIoEx(Port, &Ov);
+  if (GetOverlappedResult(Port, &Ov, &Transferred, TRUE)) return true;
+  Error = GetLastError();
+  if (TimedOut && Error == ERROR_OPERATION_ABORTED) {
+    Error = 0;
+    return true;
+  }
+  return false;
+}
+
+} // namespace
+
+// What the watcher thread needs; it owns this and touches nothing else of the channel.
+struct TComPort::TWatcher {
+  HANDLE Port;
+  HANDLE Stop;
+  HWND Target;
+  uint32_t Generation;
+
+  static DWORD WINAPI ThreadProc(void* Param) {
+    std::unique_ptr<TWatcher> self(static_cast<TWatcher*>(Param));
+    self->Run();
+    return 0;
+  }
+
+  void Lost(DWORD Error) { PostMessageW(Target, WM_KAV_COMLOST, Error, static_cast<LPARAM>(Generation)); }
+
+  bool Stopping() const { return WaitForSingleObject(Stop, 0) == WAIT_OBJECT_0; }
+
+  void HandOver(DWORD Events) {
+    // Synchronous: the UI thread reads the queue before we look for more.
+    SendMessageW(Target, WM_KAV_COMEVENT, Events, static_cast<LPARAM>(Generation));
+  }
+
+  void Run() {
+    TWinHandle waitEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    DWORD mask = kAllEvents;
+    bool polling = !waitEvent;
+    int failedWaits = 0;
+    if (!SetCommMask(Port, mask)) {
+      mask = EV_RXCHAR;
+      SetCommMask(Port, mask);
+    }
+    for (;;) {
+      if (polling) {
+        // Fallback for drivers that cannot wait for line events (see below).
+        if (WaitForSingleObject(Stop, kPollIntervalMs) != WAIT_TIMEOUT) break;
+        COMSTAT stat{};
+        DWORD errors = 0;
+        if (!ClearCommError(Port, &errors, &stat)) {
+          Lost(GetLastError());
+          return;
+        }
+        if (stat.cbInQue) HandOver(EV_RXCHAR);
+        continue;
+      }
+
+      OVERLAPPED ov{};
+      ov.hEvent = waitEvent.Get();
+      ResetEvent(ov.hEvent);
+      DWORD events = 0;
+      DWORD error = 0;
+      if (!WaitCommEvent(Port, &events, &ov)) {
+        error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
+          const HANDLE handles[2] = {Stop, ov.hEvent};
+          const DWORD w = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+          if (w != WAIT_OBJECT_0 + 1) {
+            // Our own wait must end before this thread does (and before `events` goes away).
+            CancelIoEx(Port, &ov);
+            DWORD n = 0;
+            GetOverlappedResult(Port, &ov, &n, TRUE);
+            break;
+          }
+          DWORD n = 0;
+          error = GetOverlappedResult(Port, &ov, &n, FALSE) ? 0 : GetLastError();
+        }
+      }
+      if (Stopping()) break;
+      if (error) {
+        // A failed wait and a port that no longer answers: the device is gone
+        // (unplugged adapter: ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND, ...).
+        // Stop here; the UI thread closes the channel.
+        COMSTAT stat{};
+        DWORD errors = 0;
+        if (!ClearCommError(Port, &errors, &stat)) {
+          Lost(GetLastError());
+          return;
+        }
+        // The port is fine but the wait is refused. Wine on a pseudo-terminal
+        // does that: it needs modem-line ioctls a pty lacks, so waiting for
+        // all events fails at once and, even for received characters alone,
+        // a wait that has to block is cancelled. Narrow the mask first, then
+        // fall back to looking at the queue every millisecond.
+        if (mask != EV_RXCHAR) {
+          mask = EV_RXCHAR;
+          SetCommMask(Port, mask);
+        } else if (++failedWaits >= 2) {
+          polling = true;
+        }
+        if (stat.cbInQue) HandOver(EV_RXCHAR);
+        continue;
+      }
+      failedWaits = 0;
+      if (events) HandOver(events);
+    }
+    SetCommMask(Port, 0);
+    PurgeComm(Port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  }
+};
+
+TComPort::TComPort()
+    : FWindow([this](UINT Msg, WPARAM wParam, LPARAM lParam, LRESULT& Result) {
+        return HandleWindowMessage(Msg, wParam, lParam, Result);
+      }) {}
+
+TComPort::~TComPort() {
+  OnRxChar = nullptr;
+  OnException = nullptr;
+  FHandOverDepth = 0; // nothing can be inside a handler of ours any more
+  DoClose();
+}
+
+void TComPort::SetPort(const std::wstring& Value) {
+  if (Value == FPort) return;
+  FPort = Value;
+  if (FConnected) {
+    Close();
+    Open();
+  }
+}
+
+void TComPort::Open() {
+  if (FConnected) return;
+  // The device namespace name also reaches COM10 and above.
+  const std::wstring path = L"\\\\.\\" + FPort;
+  TWinHandle port(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr));
+  if (!port) throw PortError(L"ポートを開けません", FPort, GetLastError());
+
+  if (!SetupComm(port.Get(), kQueueSize, kQueueSize))
+    throw PortError(L"送受信バッファを設定できません", FPort, GetLastError());
+
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(port.Get(), &dcb)) throw PortError(L"回線設定を読めません", FPort, GetLastError());
+  dcb.BaudRate = CBR_38400;
+  dcb.fBinary = TRUE;            // NUL and every other byte pass unchanged
+  dcb.fParity = FALSE;           // no parity checking
+  dcb.fOutxCtsFlow = TRUE;       // the switcher pauses us by dropping CTS
+  dcb.fOutxDsrFlow = FALSE;      // DSR is not wired for flow control
+  dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  dcb.fDsrSensitivity = FALSE;   // receive whatever DSR says
+  dcb.fTXContinueOnXoff = FALSE;
+  dcb.fOutX = FALSE;             // no XON/XOFF either way
+  dcb.fInX = FALSE;
+  dcb.fErrorChar = FALSE;        // no replacement of bad bytes
+  dcb.fNull = FALSE;             // keep NUL bytes
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  dcb.fAbortOnError = FALSE;
+  dcb.XonLim = kQueueSize / 4;
+  dcb.XoffLim = kQueueSize / 4;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  dcb.ErrorChar = 0;
+  dcb.EofChar = 0;
+  dcb.EvtChar = 0;
+  if (!SetCommState(port.Get(), &dcb)) throw PortError(L"回線設定を適用できません", FPort, GetLastError());
+
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = MAXDWORD; // with both totals 0: return at once with what is queued
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
+  timeouts.WriteTotalTimeoutMultiplier = kWriteTimeoutPerByteMs;
+  timeouts.WriteTotalTimeoutConstant = kWriteTimeoutConstMs;
+  if (!SetCommTimeouts(port.Get(), &timeouts))
+    throw PortError(L"タイムアウトを設定できません", FPort, GetLastError());
+
+  TWinHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!stop) throw PortError(L"停止イベントを作成できません", FPort, GetLastError());
+
+  const uint32_t generation = FGeneration + 1;
+  auto* watcher = new TWatcher{port.Get(), stop.Get(), FWindow.Handle(), generation};
+  TWinHandle thread(CreateThread(nullptr, 0, &TWatcher::ThreadProc, watcher, 0, nullptr));
+  if (!thread) {
+    const DWORD error = GetLastError();
+    delete watcher;
+    throw PortError(L"監視スレッドを開始できません", FPort, error);
+  }
+  FGeneration = generation;
+  FHandle = std::move(port);
+  FStopEvent = std::move(stop);
+  FThread = std::move(thread);
+  FCloseRequested = false;
+  FConnected = true;
+}
+
+void TComPort::Close() {
+  if (!FConnected) return;
+  if (FHandOverDepth > 0) {
+    // The watcher waits for this very handler to return: it cannot be joined
+    // from here. Close right after the handler instead.
+    if (!FCloseRequested) {
+      FCloseRequested = true;
+      PostMessageW(FWindow.Handle(), WM_KAV_COMCLOSE, 0, static_cast<LPARAM>(FGeneration));
+    }
+    return;
+  }
+  DoClose();
+}
+
+void TComPort::DoClose() {
+  if (!FConnected || !FThread) {
+    FConnected = false;
+    return;
+  }
+  SetEvent(FStopEvent.Get());
+  // Nothing of ours is in flight on this thread, but a driver may still hold a transfer.
+  PurgeComm(FHandle.Get(), PURGE_TXABORT | PURGE_RXABORT);
+  WaitForWatcher();
+  FThread.Reset();
+  FStopEvent.Reset();
+  FHandle.Reset();
+  FCloseRequested = false;
+  FConnected = false;
+}
+
+void TComPort::WaitForWatcher() {
+  // The watcher may be inside SendMessage to us: keep serving sent messages
+  // while waiting, or both threads would wait for each other.
+  const HANDLE thread = FThread.Get();
+  for (;;) {
+    const DWORD w = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (w == WAIT_OBJECT_0 || w == WAIT_FAILED) return;
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
+std::size_t TComPort::WriteStr(const std::string& Str) {
+  if (!FConnected) throw PortError(L"ポートが開いていません", FPort, ERROR_INVALID_HANDLE);
+  if (Str.empty()) return 0;
+  TWinHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!done) throw PortError(L"書き込みを開始できません", FPort, GetLastError());
+  OVERLAPPED ov{};
+  ov.hEvent = done.Get();
+  const DWORD count = static_cast<DWORD>(Str.size());
+  if (!WriteFile(FHandle.Get(), Str.data(), count, nullptr, &ov) && GetLastError() != ERROR_IO_PENDING)
+    throw PortError(L"書き込みを開始できません", FPort, GetLastError());
+  // The driver's write time-out ends the transfer; the extra margin only
+  // guards against a driver that ignores it.
+  const DWORD limit = kWriteTimeoutPerByteMs * count + kWriteTimeoutConstMs + 2000;
+  DWORD written = 0, error = 0;
+  bool timedOut = false;
+  if (!FinishOverlapped(FHandle.Get(), ov, limit, written, error, timedOut))
+    throw PortError(L"書き込みに失敗しました", FPort, error);
+  return written;
+}
+
+std::size_t TComPort::ReadStr(std::string& Str, std::size_t Count) {
+  Str.clear();
+  if (!FConnected || Count == 0) return 0;
+  Str.resize(Count);
+  DWORD got = 0, error = 0;
+  TWinHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!done) {
+    error = GetLastError();
+  } else {
+    OVERLAPPED ov{};
+    ov.hEvent = done.Get();
+    if (!ReadFile(FHandle.Get(), Str.data(), static_cast<DWORD>(Count), nullptr, &ov) &&
+        GetLastError() != ERROR_IO_PENDING) {
+      error = GetLastError();
+    } else {
+      // Reads return at once by the time-outs set at Open; bound it anyway.
+      bool timedOut = false;
+      FinishOverlapped(FHandle.Get(), ov, 1000, got, error, timedOut);
+    }
+  }
+  Str.resize(got);
+  if (error) {
+    ReportException(TComExceptionKind::ReadFile, FPort + L": 受信データを読めません", error);
+    return got;
+  }
+  return got;
+}
+
+void TComPort::ReportException(TComExceptionKind Kind, const std::wstring& ComportMessage, DWORD WinError) {
+  if (!OnException) throw EComPortError(ComportMessage, WinError);
+  OnException(*this, Kind, ComportMessage, static_cast<int64_t>(WinError), SystemMessage(WinError));
+}
+
+void TComPort::HandOverEvents(DWORD Events) {
+  if (!(Events & EV_RXCHAR)) return; // no other line event has a use here
+  COMSTAT stat{};
+  DWORD errors = 0;
+  if (!ClearCommError(FHandle.Get(), &errors, &stat)) {
+    ReportException(TComExceptionKind::ClearCommError, FPort + L": 受信キューを確認できません", GetLastError());
+    return;
+  }
+  if (stat.cbInQue > 0 && OnRxChar) OnRxChar(*this, static_cast<int>(stat.cbInQue));
+}
+
+bool TComPort::HandleWindowMessage(UINT Msg, WPARAM wParam, LPARAM lParam, LRESULT& Result) {
+  const bool current = FConnected && static_cast<uint32_t>(lParam) == FGeneration;
+  switch (Msg) {
+  case WM_KAV_COMEVENT:
+    Result = 0;
+    if (current && FHandle) {
+      ++FHandOverDepth;
+      GuardCallback([&] { HandOverEvents(static_cast<DWORD>(wParam)); });
+      --FHandOverDepth;
+    }
+    return true;
+  case WM_KAV_COMLOST:
+    Result = 0;
+    if (current) {
+      GuardCallback([&] {
+        ReportException(TComExceptionKind::DeviceLost, FPort + L": デバイスが応答しません", static_cast<DWORD>(wParam));
+      });
+      Close();
+    }
+    return true;
+  case WM_KAV_COMCLOSE:
+    Result = 0;
+    if (current && FCloseRequested) {
+      FCloseRequested = false;
+      Close(); // posts itself again if this runs inside a handler
+    }
+    return true;
+  default:
+    return false;
+  }
+}
+
+} // namespace kav

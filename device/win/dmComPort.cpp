@@ -1,0 +1,145 @@
+#include "device/win/dmComPort.h"
+
+#include "device/core/Av90RProtocol.h"
+
+namespace kav {
+
+namespace {
+constexpr UINT_PTR kRxBuffCheckTimerId = 1;
+constexpr UINT kRxBuffCheckIntervalMs = 1;
+constexpr DWORD kPowerCtrlPauseMs = 100;
+constexpr ULONGLONG kTestComPortBudgetMs = 1000;
+} // namespace
+
+TmodComPort::TmodComPort(IAv90RStatusSink* Sink)
+    : FSink(Sink), FWindow([this](UINT Msg, WPARAM wParam, LPARAM lParam, LRESULT& Result) {
+        return HandleWindowMessage(Msg, wParam, lParam, Result);
+      }) {
+  FComPort.OnRxChar = [this](TComPort& Sender, int Count) { ComPortRxChar(Sender, Count); };
+  FComPort.OnException = [this](TComPort& Sender, TComExceptionKind Kind, const std::wstring& ComportMessage,
+                                int64_t WinError, const std::wstring& WinMessage) {
+    ComPortException(Sender, Kind, ComportMessage, WinError, WinMessage);
+  };
+}
+
+TmodComPort::~TmodComPort() {
+  // Bytes that arrive while closing still land in the buffer; nobody decodes them.
+  FComPort.Close();
+  FComPort.OnRxChar = nullptr;
+  FComPort.OnException = nullptr;
+  StopRxBuffCheck();
+}
+
+void TmodComPort::SetComPort(const std::wstring& AComPort) {
+  try {
+    FComPort.SetPort(AComPort);
+  } catch (...) {
+    // The channel stays closed; the next command tries to open it again.
+  }
+}
+
+bool TmodComPort::SendCmd(const std::string& CmdStr) {
+  try {
+    if (!FComPort.Connected()) FComPort.Open();
+  } catch (...) {
+    return false;
+  }
+  try {
+    FComPort.WriteStr(BuildCmdFrame(CmdStr));
+  } catch (...) {
+    // A port that cannot be written is usually gone (adapter unplugged):
+    // close it so that the next command opens it afresh.
+    FComPort.Close();
+    return false;
+  }
+  return true;
+}
+
+bool TmodComPort::ExecPowerCtrl(bool Stat) {
+  const bool result = SendCmd(PowerCtrlCmd(Stat));
+  // The switcher needs a moment after a power command; on purpose no message processing.
+  Sleep(kPowerCtrlPauseMs);
+  return result;
+}
+
+bool TmodComPort::ExecBlackout(bool Stat) { return SendCmd(BlackoutCmd(Stat)); }
+
+bool TmodComPort::SelectChannel(int32_t Channel) { return SendCmd(SelectChannelCmd(Channel)); }
+
+bool TmodComPort::SendRequestStatus() { return SendCmd(RequestStatusCmd()); }
+
+bool TmodComPort::TestComPort(const std::wstring& AComPort) {
+  FConditionCmd.clear();
+  const ULONGLONG t0 = GetTickCount64();
+  SetComPort(AComPort);
+  if (!SendRequestStatus()) return false;
+  for (;;) {
+    if (!FConditionCmd.empty()) return true;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        // Leave the quit request for the message loop that owns it.
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return !FConditionCmd.empty();
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(1);
+    if (GetTickCount64() > t0 + kTestComPortBudgetMs) return false;
+  }
+}
+
+void TmodComPort::ComPortRxChar(TComPort& Sender, int Count) {
+  if (Count <= 0) return;
+  std::string data;
+  Sender.ReadStr(data, static_cast<std::size_t>(Count));
+  AppendRxBytes(FRxBuff, data.data(), data.size());
+  if (!FRxBuff.empty()) StartRxBuffCheck();
+}
+
+void TmodComPort::ComPortException(TComPort&, TComExceptionKind, const std::wstring&, int64_t, const std::wstring&) {
+  // Reception trouble is not the user's business; a lost device has already
+  // closed the channel and the next command reopens it.
+}
+
+void TmodComPort::tmrRxBuffCheckTimer() {
+  StopRxBuffCheck();
+  std::string body;
+  const TRxCheckResult result = CheckRxBuff(FRxBuff, body);
+  // Tick again while complete frames or stray bytes may remain, also when
+  // decoding throws. A frame still waiting for its CR needs no tick: the
+  // next received bytes start the timer again, so an idle link has no timer.
+  struct TRestart {
+    TmodComPort& Self;
+    bool Needed;
+    ~TRestart() {
+      if (Needed && !Self.FRxBuff.empty()) Self.StartRxBuffCheck();
+    }
+  } restart{*this, result != TRxCheckResult::Incomplete};
+  if (result == TRxCheckResult::Frame) ProcessRcvCmd(body);
+}
+
+void TmodComPort::ProcessRcvCmd(const std::string& RcvCmd) { DecodeReply(RcvCmd, FSink, FConditionCmd); }
+
+void TmodComPort::StartRxBuffCheck() {
+  if (FTimerActive) return;
+  if (SetTimer(FWindow.Handle(), kRxBuffCheckTimerId, kRxBuffCheckIntervalMs, nullptr)) FTimerActive = true;
+}
+
+void TmodComPort::StopRxBuffCheck() {
+  if (!FTimerActive) return;
+  KillTimer(FWindow.Handle(), kRxBuffCheckTimerId);
+  FTimerActive = false;
+}
+
+bool TmodComPort::HandleWindowMessage(UINT Msg, WPARAM wParam, LPARAM, LRESULT& Result) {
+  if (Msg == WM_TIMER && wParam == kRxBuffCheckTimerId) {
+    Result = 0;
+    tmrRxBuffCheckTimer(); // errors go to the application's handler via the window procedure
+    return true;
+  }
+  return false;
+}
+
+} // namespace kav
