@@ -274,8 +274,10 @@ void TFormMain::CreateControls() {
       {IDC_LBL_SELCHANNEL, AppText::LabelSelChannel},
       {IDC_LBL_SELCHANNELSTAT, AppText::InitialSelChannel},
   }};
+  // No word wrap: a caption too wide for its column (wider fonts than the
+  // designed one) is cut at the value column instead of losing its second half.
   for (const auto& l : labels)
-    CreateWindowExW(0, WC_STATICW, l.Text, WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, FHandle,
+    CreateWindowExW(0, WC_STATICW, l.Text, WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, 0, 0, 0, FHandle,
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(l.Id)), FApp.Instance(), nullptr);
   LayoutControls();
 }

@@ -1,0 +1,78 @@
+// Process entry of KAV90R_HotKeyController.exe.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+
+#include "app/win/Application.h"
+#include "app/win/ComPortDevice.h"
+#include "app/win/EnvSettingsForm.h"
+#include "app/win/ExceptionLogger.h"
+#include "app/win/SingleInstance.h"
+#include "app/win/frmMain.h"
+#include "common/core/PathRules.h"
+#include "common/win/KCL_AppData.h"
+#include "device/win/dmComPort.h"
+#include "settings/win/frmEnvSettings.h"
+
+namespace {
+
+// The process-wide objects, created in the order FormMain, FormEnvSettings,
+// modComPort and destroyed in the reverse order.
+struct TProgram {
+  std::unique_ptr<kav::TFormMain> FormMain;
+  std::unique_ptr<kav::TFormEnvSettings> FormEnvSettings;
+  std::unique_ptr<kav::TEnvSettingsFormAdapter> EnvSettingsForm;
+  std::unique_ptr<kav::TmodComPort> modComPort;
+  std::unique_ptr<kav::TComPortDevice> Device;
+
+  void Create(kav::TApplication& App) {
+    FormMain = std::make_unique<kav::TFormMain>(App);
+    FormEnvSettings = std::make_unique<kav::TFormEnvSettings>(App.Handle(), *FormMain);
+    EnvSettingsForm = std::make_unique<kav::TEnvSettingsFormAdapter>(*FormEnvSettings);
+    FormMain->SetEnvSettingsForm(EnvSettingsForm.get());
+    modComPort = std::make_unique<kav::TmodComPort>(FormMain.get());
+    Device = std::make_unique<kav::TComPortDevice>(*modComPort);
+    FormMain->SetComPortModule(Device.get());
+    FormEnvSettings->SetComPortModule(modComPort.get());
+  }
+
+  void Destroy() {
+    if (FormMain) FormMain->SetComPortModule(nullptr);
+    if (FormEnvSettings) FormEnvSettings->SetComPortModule(nullptr);
+    Device.reset();
+    modComPort.reset();
+    if (FormMain) FormMain->SetEnvSettingsForm(nullptr);
+    EnvSettingsForm.reset();
+    FormEnvSettings.reset();
+    FormMain.reset();
+  }
+};
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
+  // Nothing may be loaded from the program's own folder (DLL planting).
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  kav::TExceptionLogger::Install();
+
+  kav::TSingleInstanceGuard guard(kav::GetFileBaseName(kav::GetExeFullPath()));
+  if (!guard.IsFirstInstance()) {
+    guard.ActivateRunningInstance(GetCommandLineW());
+    return 0;
+  }
+
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_HOTKEY_CLASS};
+  InitCommonControlsEx(&icc);
+
+  kav::TApplication app(Instance);
+  guard.MarkApplicationWindow(app.Handle());
+
+  TProgram program;
+  // Windows ends the process right after WM_ENDSESSION: shut down in order there.
+  app.SetEndSessionHandler([&program] { program.Destroy(); });
+  program.Create(app);
+  const int exitCode = app.Run();
+  program.Destroy();
+  return exitCode;
+}

@@ -1,0 +1,633 @@
+// The status window with a fake device link and a fake settings dialog: what
+// the user sees (labels, boxes, tray menu) and what the switcher is sent.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/core/AppExceptions.h"
+#include "app/core/IAv90RDevice.h"
+#include "app/win/Application.h"
+#include "app/win/EnvSettingsForm.h"
+#include "app/win/TrayIcon.h"
+#include "app/win/frmMain.h"
+#include "common/core/TextUtil.h"
+#include "common/win/KCL_AppData.h"
+#include "common/win/MessageBoxSeam.h"
+#include "hotkeys/win/clsHotKeyInfo.h"
+#include "settings/win/clsEnvSettings.h"
+
+using namespace kav;
+
+namespace {
+
+const wchar_t* const FuncNames[HotKeyCount] = {L"電源制御", L"ブラックアウト", L"入力1", L"入力2", L"入力3",
+                                               L"入力4",   L"入力5",         L"入力6", L"入力7", L"入力8"};
+const std::wstring Product = L"KTX-AV90R制御ソフト";
+const std::wstring PortError = L"COMポートが開けません。\r\n接続、または設定を確認してください。";
+
+class TFakeDevice : public IAv90RDevice {
+public:
+  std::vector<std::string> Calls;
+  bool PowerResult = true;
+  bool StatusResult = true;
+  std::function<void()> OnSelectChannel; // may throw
+
+  void SetComPort(const std::wstring& p) override { Calls.push_back("port " + ToUtf8(p)); }
+  bool ExecPowerCtrl(bool s) override {
+    Calls.push_back(s ? "W1" : "W0");
+    return PowerResult;
+  }
+  bool ExecBlackout(bool s) override {
+    Calls.push_back(s ? "B1" : "B0");
+    return true;
+  }
+  bool SelectChannel(int32_t c) override {
+    Calls.push_back("S" + std::to_string(c));
+    if (OnSelectChannel) OnSelectChannel();
+    return true;
+  }
+  bool SendRequestStatus() override {
+    Calls.push_back("C");
+    return StatusResult;
+  }
+  bool TestComPort(const std::wstring&) override { return false; }
+};
+
+struct TBox {
+  HWND Owner;
+  std::wstring Text, Caption;
+  UINT Flags;
+  bool FormShowFlg; // the status window's flag while the box was open
+};
+
+// Stands in for the settings dialog; closing it asks the host, as the real one does.
+class TFakeEnvForm : public IEnvSettingsForm {
+public:
+  TFormMain* Host = nullptr;
+  HWND Window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234)); // never dereferenced: the box is a fake
+  int Shown = 0;
+  THotKeyInfoList* GivenList = nullptr;
+  TEnvSettings* GivenSettings = nullptr;
+  std::function<void()> WhileOpen;
+
+  void SetEnvSettings(THotKeyInfoList& l, TEnvSettings& s) override {
+    GivenList = &l;
+    GivenSettings = &s;
+  }
+  int ShowModal() override {
+    ++Shown;
+    if (WhileOpen) WhileOpen();
+    Host->SelectHotKeyEnabled(Window);
+    return IDOK;
+  }
+};
+
+std::wstring ReadUtf8File(const std::wstring& path) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return {};
+  std::string bytes;
+  char buf[4096];
+  DWORD got = 0;
+  while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) bytes.append(buf, got);
+  CloseHandle(f);
+  return FromUtf8(bytes);
+}
+
+void PumpFor(DWORD ms) {
+  const DWORD start = GetTickCount();
+  MSG msg;
+  while (GetTickCount() - start < ms) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(5);
+  }
+}
+
+std::wstring Text(HWND w) {
+  wchar_t buf[256];
+  const int n = GetWindowTextW(w, buf, 256);
+  return std::wstring(buf, static_cast<size_t>(n));
+}
+
+class FormMainTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FPrevBox = SetMessageBoxHandler([this](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
+      Boxes.push_back({owner, text, caption, flags, Form ? Form->FormShowFlg() : false});
+      if (Answers.empty()) return IDOK;
+      const int a = Answers.front();
+      Answers.pop_front();
+      return a;
+    });
+    App = std::make_unique<TApplication>(GetModuleHandleW(nullptr));
+    Form = std::make_unique<TFormMain>(*App);
+    ASSERT_TRUE(Form->FormCreated());
+    Form->SetComPortModule(&Device);
+    EnvForm.Host = Form.get();
+    Form->SetEnvSettingsForm(&EnvForm);
+    // A known table and record, whatever an earlier test left in the file.
+    THotKeyInfoList& list = *Form->HotKeyInfoList();
+    list.DoProcess_UnregisterHotKey();
+    list.Clear();
+    for (size_t i = 0; i < HotKeyCount; ++i) list.AddItem(DefaultHotKeyValues[i], FuncNames[i]);
+    TEnvSettings& s = *Form->EnvSettings();
+    s.SetComPort(L"COM5");
+    s.SetPowerUpOnAppStart(false);
+    s.SetPowerDownOffAppStart(false);
+    s.SetHotKeyEnableOnAppStart(true);
+    s.SetPowerUpOnHotKeyCtrl(true);
+    s.SetWindowVisible(true);
+    Boxes.clear();
+  }
+  void TearDown() override {
+    Form.reset();
+    App.reset();
+    MSG msg; // the last form's destruction asks the loop to end: drop that request
+    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+    SetMessageBoxHandler(FPrevBox);
+  }
+
+  void Press(int index) {
+    SendMessageW(Form->Handle(), WM_HOTKEY, static_cast<WPARAM>((*Form->HotKeyInfoList())[index].HotKeyID()), 0);
+  }
+  void EndInterval() { SendMessageW(Form->Handle(), WM_TIMER, TFormMain::TMR_HOTKEYINTERVAL, 0); }
+  void EnableHotKeys() {
+    if (!Form->HotKeyEnabled()) Form->pmiHotKeyEnabledClick();
+    ASSERT_TRUE(Form->HotKeyEnabled());
+    Boxes.clear();
+  }
+  std::wstring Label(int id) { return Text(Form->Control(id)); }
+
+  TFakeDevice Device;
+  TFakeEnvForm EnvForm;
+  std::vector<TBox> Boxes;
+  std::deque<int> Answers;
+  std::unique_ptr<TApplication> App;
+  std::unique_ptr<TFormMain> Form;
+
+private:
+  TMessageBoxHandler FPrevBox;
+};
+
+} // namespace
+
+TEST_F(FormMainTest, WindowsAfterCreation) {
+  HWND app = App->Handle();
+  HWND main = Form->Handle();
+  wchar_t cls[64];
+  GetClassNameW(app, cls, 64);
+  EXPECT_STREQ(cls, L"TApplication");
+  GetClassNameW(main, cls, 64);
+  EXPECT_STREQ(cls, L"TFormMain");
+  EXPECT_EQ(Text(app), Product);
+  EXPECT_EQ(Text(main), Product);
+  EXPECT_EQ(GetWindowLongPtrW(app, GWL_EXSTYLE), static_cast<LONG_PTR>(WS_EX_TOOLWINDOW));
+  EXPECT_EQ(GetWindow(main, GW_OWNER), app);
+  EXPECT_FALSE(IsWindowVisible(main));
+  EXPECT_FALSE(IsWindowVisible(app));
+
+  // Fixed single border, system menu and close box only.
+  const LONG_PTR style = GetWindowLongPtrW(main, GWL_STYLE);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_TRUE(style & WS_CAPTION);
+  EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+  RECT client{}, outer{};
+  GetClientRect(main, &client);
+  GetWindowRect(main, &outer);
+  EXPECT_EQ(client.right, 214);
+  EXPECT_EQ(outer.bottom - outer.top, 125);
+
+  // Labels: places, texts, fonts.
+  struct TRow {
+    int Caption;
+    const wchar_t* CaptionText;
+    const wchar_t* Value;
+    int Top;
+  };
+  const TRow rows[] = {{TFormMain::IDC_LBL_HOTKEYENABLED, L"ホットキー制御\u3000\u30FB\u30FB\u30FB", L"無効", 10},
+                       {TFormMain::IDC_LBL_POWER, L"KTX-AV90R電源\u3000\u30FB\u30FB\u30FB", L"OFF", 30},
+                       {TFormMain::IDC_LBL_BLACKOUT, L"ブラックアウト\u3000\u30FB\u30FB\u30FB", L"OFF", 50},
+                       {TFormMain::IDC_LBL_SELCHANNEL, L"選択中の入力ソース\u3000\u30FB\u30FB\u30FB", L"1", 70}};
+  for (const auto& r : rows) {
+    HWND caption = Form->Control(r.Caption);
+    HWND value = Form->Control(r.Caption + 1);
+    ASSERT_TRUE(caption && value);
+    GetClassNameW(caption, cls, 64);
+    EXPECT_EQ(_wcsicmp(cls, L"Static"), 0);
+    EXPECT_EQ(Text(caption), r.CaptionText);
+    EXPECT_EQ(Text(value), r.Value);
+    RECT rc{};
+    GetWindowRect(caption, &rc);
+    MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&rc), 2);
+    EXPECT_EQ(rc.left, 25);
+    EXPECT_EQ(rc.top, r.Top);
+    GetWindowRect(value, &rc);
+    MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&rc), 2);
+    EXPECT_EQ(rc.left, 155);
+    EXPECT_EQ(rc.top, r.Top);
+    LOGFONTW lf{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(caption, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+    EXPECT_STREQ(lf.lfFaceName, L"Tahoma");
+    EXPECT_EQ(lf.lfHeight, -12);
+    EXPECT_LT(lf.lfWeight, FW_BOLD);
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(value, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+    EXPECT_EQ(lf.lfWeight, FW_BOLD);
+    EXPECT_EQ(lf.lfHeight, -12);
+  }
+
+  // Waiting state: grey tray image, timer armed, nothing registered, no dialog.
+  EXPECT_EQ(Form->TrayIcon().ImageIndex(), 1);
+  EXPECT_EQ(Form->TrayIcon().Hint(), Product);
+  EXPECT_TRUE(Form->StartupTimerEnabled());
+  EXPECT_FALSE(Form->HotKeyEnabled());
+  EXPECT_FALSE(Form->FormShowFlg());
+  EXPECT_EQ(ProgramModelName(), L"KTX-AV90R");
+  EXPECT_EQ(Form->ModelName(), L"KTX-AV90R");
+
+  // The first log line names the computer.
+  EXPECT_NE(ReadUtf8File(LogFile).find(L"起動準備, コンピューター名："), std::wstring::npos);
+}
+
+TEST_F(FormMainTest, PopupMenuItemsAndGreying) {
+  HMENU m = Form->PopupMenu();
+  ASSERT_EQ(GetMenuItemCount(m), 8);
+  const wchar_t* captions[] = {L"ホットキー制御(&H)", nullptr, L"環境設定(&S)...", nullptr,
+                               L"ウィンドウ表示(&W)", L"バージョン情報(&A)...", nullptr, L"終了(&X)"};
+  for (int i = 0; i < 8; ++i) {
+    MENUITEMINFOW mi{};
+    mi.cbSize = sizeof mi;
+    wchar_t buf[64] = {};
+    mi.fMask = MIIM_FTYPE | MIIM_STRING;
+    mi.dwTypeData = buf;
+    mi.cch = 64;
+    ASSERT_TRUE(GetMenuItemInfoW(m, static_cast<UINT>(i), TRUE, &mi));
+    if (captions[i] == nullptr)
+      EXPECT_TRUE(mi.fType & MFT_SEPARATOR) << i;
+    else
+      EXPECT_STREQ(buf, captions[i]);
+  }
+  Form->SetFormShowFlg(true);
+  Form->pmTrayIconPopup();
+  for (int i = 0; i < 8; ++i) EXPECT_TRUE(GetMenuState(m, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED) << i;
+  Form->SetFormShowFlg(false);
+  Form->pmTrayIconPopup();
+  for (int i = 0; i < 8; ++i) EXPECT_FALSE(GetMenuState(m, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED) << i;
+}
+
+TEST_F(FormMainTest, ReportedValuesGoToRecordAndLabels) {
+  Form->DoProcess_RcvPowerStat(true);
+  Form->DoProcess_RcvBlackoutStat(false);
+  Form->DoProcess_RcvSelectChannel(3);
+  EXPECT_EQ(Label(TFormMain::IDC_LBL_POWERSTAT), L"ON");
+  EXPECT_EQ(Label(TFormMain::IDC_LBL_BLACKOUTSTAT), L"OFF");
+  EXPECT_EQ(Label(TFormMain::IDC_LBL_SELCHANNELSTAT), L"3");
+  EXPECT_TRUE(Form->Av90RStat().FPowerStat);
+  EXPECT_FALSE(Form->Av90RStat().FBlackoutStat);
+  EXPECT_EQ(Form->Av90RStat().FSelChannel, 3);
+  Form->DoProcess_RcvBlackoutStat(true);
+  Form->DoProcess_RcvSelectChannel(-7);
+  EXPECT_EQ(Label(TFormMain::IDC_LBL_BLACKOUTSTAT), L"ON");
+  EXPECT_EQ(Label(TFormMain::IDC_LBL_SELCHANNELSTAT), L"-7");
+}
+
+TEST_F(FormMainTest, HotKeyControlSwitchesRegistrationLabelAndTrayImage) {
+  EnableHotKeys();
+  EXPECT_EQ(Label(TFormMain::IDC_LBL_HOTKEYENABLEDSTAT), L"有効");
+  EXPECT_EQ(Form->TrayIcon().ImageIndex(), 0);
+  EXPECT_TRUE(GetMenuState(Form->PopupMenu(), TFormMain::IDM_HOTKEYENABLED, MF_BYCOMMAND) & MF_CHECKED);
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE((*Form->HotKeyInfoList())[i].Registered()) << i;
+  EXPECT_TRUE(Boxes.empty());
+
+  Form->pmiHotKeyEnabledClick();
+  EXPECT_FALSE(Form->HotKeyEnabled());
+  EXPECT_EQ(Label(TFormMain::IDC_LBL_HOTKEYENABLEDSTAT), L"無効");
+  EXPECT_EQ(Form->TrayIcon().ImageIndex(), 1);
+  for (int i = 0; i < 10; ++i) EXPECT_FALSE((*Form->HotKeyInfoList())[i].Registered()) << i;
+}
+
+TEST_F(FormMainTest, HotKeyPressSendsOneCommandAndSuppressesRepeats) {
+  EnableHotKeys();
+  // Before any report power is off: the blackout key powers up first.
+  Press(1);
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"W1", "B1"}));
+  EXPECT_TRUE(Form->HotKeyIntervalEnabled());
+  // Inside the 1000 ms window every key is dropped.
+  Press(2);
+  Press(0);
+  EXPECT_EQ(Device.Calls.size(), 2u);
+
+  // The device reports; the next toggle starts from the reported state.
+  EndInterval();
+  Form->DoProcess_RcvPowerStat(true);
+  Form->DoProcess_RcvBlackoutStat(true);
+  Device.Calls.clear();
+  Press(1);
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"B0"}));
+  EndInterval();
+  Press(9);
+  EndInterval();
+  Press(2);
+  EndInterval();
+  Press(0);
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"B0", "S8", "S1", "W0"}));
+  EXPECT_TRUE(Boxes.empty());
+
+  // An identifier of no entry does nothing, not even start the window.
+  EndInterval();
+  Device.Calls.clear();
+  SendMessageW(Form->Handle(), WM_HOTKEY, 0x1234, 0);
+  EXPECT_TRUE(Device.Calls.empty());
+  EXPECT_FALSE(Form->HotKeyIntervalEnabled());
+}
+
+TEST_F(FormMainTest, SuppressionWindowEndsByItselfAfterOneSecond) {
+  EnableHotKeys();
+  Form->DoProcess_RcvPowerStat(true);
+  Press(3);
+  EXPECT_TRUE(Form->HotKeyIntervalEnabled());
+  PumpFor(600);
+  EXPECT_TRUE(Form->HotKeyIntervalEnabled());
+  PumpFor(900);
+  EXPECT_FALSE(Form->HotKeyIntervalEnabled());
+  Press(4);
+  // The start-up timer may have ticked meanwhile; only the inputs matter here.
+  std::vector<std::string> inputs;
+  for (const auto& c : Device.Calls)
+    if (c[0] == 'S') inputs.push_back(c);
+  EXPECT_EQ(inputs, (std::vector<std::string>{"S2", "S3"}));
+}
+
+TEST_F(FormMainTest, EntryIndexBeyondTheNineKnownStartsTheWindowAndSendsNothing) {
+  THotKeyInfoList& list = *Form->HotKeyInfoList();
+  list.AddItem(0x0078, L"F9"); // index 10, as only a hand-edited file gives
+  EnableHotKeys();
+  ASSERT_NE(list[10].HotKeyID(), 0);
+  Press(10);
+  EXPECT_TRUE(Device.Calls.empty());
+  EXPECT_TRUE(Form->HotKeyIntervalEnabled());
+}
+
+TEST_F(FormMainTest, PortErrorBoxOnFailedPowerCommands) {
+  EnableHotKeys();
+  Device.PowerResult = false;
+  Press(4); // power-up fails: no input command
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"W1"}));
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Owner, Form->Handle());
+  EXPECT_EQ(Boxes[0].Text, PortError);
+  EXPECT_EQ(Boxes[0].Caption, Product);
+  EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_TOPMOST | MB_ICONERROR));
+
+  EndInterval();
+  Form->EnvSettings()->SetPowerUpOnHotKeyCtrl(false);
+  Device.Calls.clear();
+  Press(4); // rule off: the input goes out whatever the power state, no box
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"S3"}));
+  EXPECT_EQ(Boxes.size(), 1u);
+}
+
+TEST_F(FormMainTest, ProgramErrorsDuringAnActionAreShownAsErrorBox) {
+  EnableHotKeys();
+  Form->DoProcess_RcvPowerStat(true);
+  Device.OnSelectChannel = [] { throw EKavError(L"入力を切り替えられません"); };
+  Press(2);
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Owner, Form->Handle());
+  EXPECT_EQ(Boxes[0].Text, L"入力を切り替えられません");
+  EXPECT_EQ(Boxes[0].Caption, L"エラー");
+  EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_TRUE(Form->HotKeyIntervalEnabled()); // the window keeps running
+
+  // Something that is not a program error passes on to the window procedure's
+  // guard and from there to the application handler, which drops it.
+  EndInterval();
+  Device.OnSelectChannel = [] { throw 42; };
+  Press(3);
+  EXPECT_EQ(Boxes.size(), 1u);
+  EXPECT_TRUE(IsWindow(Form->Handle()));
+}
+
+TEST_F(FormMainTest, ConfirmedSwitchingOwnersCaptionsAndFlags) {
+  // From the tray: the application window owns a top-most box titled with the product name.
+  Answers = {IDYES};
+  Form->SelectHotKeyEnabled(App->Handle());
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Owner, App->Handle());
+  EXPECT_EQ(Boxes[0].Text, L"ホットキーによる入力ソース選択を有効にしますか？");
+  EXPECT_EQ(Boxes[0].Caption, Product);
+  EXPECT_EQ(Boxes[0].Flags, 0x40024u);
+  EXPECT_TRUE(Boxes[0].FormShowFlg);
+  EXPECT_TRUE(Form->HotKeyEnabled());
+  EXPECT_FALSE(Form->FormShowFlg());
+
+  // From a dialog: owned by it, "確認", not top-most; No changes nothing.
+  Answers = {IDNO};
+  HWND dialog = Form->Handle();
+  Form->SelectHotKeyEnabled(dialog);
+  ASSERT_EQ(Boxes.size(), 2u);
+  EXPECT_EQ(Boxes[1].Owner, dialog);
+  EXPECT_EQ(Boxes[1].Text, L"ホットキーによる入力ソース選択を無効にしますか？");
+  EXPECT_EQ(Boxes[1].Caption, L"確認");
+  EXPECT_EQ(Boxes[1].Flags, 0x24u);
+  EXPECT_TRUE(Form->HotKeyEnabled());
+  EXPECT_FALSE(Form->FormShowFlg());
+}
+
+TEST_F(FormMainTest, TrayDoubleClickAsksUnlessADialogIsOpen) {
+  TTrayIcon& tray = Form->TrayIcon();
+  Form->SetFormShowFlg(true);
+  tray.Notify(WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(Boxes.empty());
+  Form->SetFormShowFlg(false);
+  Answers = {IDYES};
+  tray.Notify(WM_LBUTTONDOWN); // a press only brings the window forward
+  EXPECT_TRUE(Boxes.empty());
+  tray.Notify(WM_LBUTTONDBLCLK);
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Owner, App->Handle());
+  EXPECT_TRUE(Form->HotKeyEnabled());
+  EXPECT_EQ(tray.ImageIndex(), 0);
+}
+
+TEST_F(FormMainTest, StartupWithStoredPort) {
+  Form->EnvSettings()->SetPowerUpOnAppStart(true);
+  Form->tmrStartupProcessTimer();
+  EXPECT_FALSE(Form->StartupTimerEnabled());
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"port COM5", "W1", "C"}));
+  EXPECT_TRUE(Boxes.empty());
+  EXPECT_TRUE(Form->HotKeyEnabled());
+  EXPECT_EQ(Form->TrayIcon().ImageIndex(), 0);
+  EXPECT_TRUE(IsWindowVisible(Form->Handle()));
+  EXPECT_EQ(GetWindowLongPtrW(App->Handle(), GWL_EXSTYLE), static_cast<LONG_PTR>(WS_EX_TOOLWINDOW));
+
+  // Bottom-right of the work area, 5 pixels inside (taskbar at the bottom or none).
+  RECT work{}, outer{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  GetWindowRect(Form->Handle(), &outer);
+  EXPECT_EQ(outer.right, (work.right - work.left) - 5);
+  EXPECT_EQ(outer.bottom, (work.bottom - work.top) - 5);
+
+  EXPECT_NE(ReadUtf8File(LogFile).find(L" 起動\r\n"), std::wstring::npos);
+}
+
+TEST_F(FormMainTest, StartupWithMissingPortShowsOneBoxAndStillEnablesHotKeys) {
+  Form->EnvSettings()->SetPowerUpOnAppStart(true);
+  Form->EnvSettings()->SetWindowVisible(false);
+  Device.PowerResult = false;
+  Form->tmrStartupProcessTimer();
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"port COM5", "W1"})); // no status request
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Text, PortError);
+  EXPECT_EQ(Boxes[0].Owner, Form->Handle());
+  EXPECT_EQ(Boxes[0].Flags, 0x40010u);
+  EXPECT_TRUE(Form->HotKeyEnabled());
+  EXPECT_FALSE(IsWindowVisible(Form->Handle()));
+}
+
+TEST_F(FormMainTest, FirstStartAsksForThePortThenRunsTheSettingsPath) {
+  Form->EnvSettings()->SetComPort(L"");
+  EnvForm.WhileOpen = [&] {
+    // Hot keys off and the dialog-open state while it is shown; "起動" not yet logged.
+    EXPECT_TRUE(Form->FormShowFlg());
+    EXPECT_FALSE(Form->HotKeyEnabled());
+    EXPECT_EQ(ReadUtf8File(LogFile).find(L" 起動\r\n"), std::wstring::npos);
+    EXPECT_EQ(GetWindowLongPtrW(App->Handle(), GWL_EXSTYLE), static_cast<LONG_PTR>(WS_EX_TOOLWINDOW));
+    EnvForm.GivenSettings->SetComPort(L"COM7"); // the user picks a port and presses OK
+  };
+  Answers = {IDOK, IDYES};
+  Form->tmrStartupProcessTimer();
+  ASSERT_EQ(Boxes.size(), 2u);
+  EXPECT_EQ(Boxes[0].Owner, App->Handle());
+  EXPECT_EQ(Boxes[0].Text, L"KTX-AV90Rと接続しているCOMポートを選択してください。");
+  EXPECT_EQ(Boxes[0].Caption, Product);
+  EXPECT_EQ(Boxes[0].Flags, 0x40040u);
+  EXPECT_EQ(EnvForm.Shown, 1);
+  EXPECT_EQ(EnvForm.GivenList, Form->HotKeyInfoList());
+  EXPECT_EQ(EnvForm.GivenSettings, Form->EnvSettings());
+  // The dialog's close question, answered Yes, switched hot keys on.
+  EXPECT_EQ(Boxes[1].Caption, L"確認");
+  EXPECT_TRUE(Form->HotKeyEnabled());
+  EXPECT_FALSE(Form->FormShowFlg());
+  // No power-up, no status request; the link moves to the stored port.
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"port COM7"}));
+  EXPECT_FALSE(IsWindowVisible(Form->Handle()));
+  EXPECT_NE(ReadUtf8File(LogFile).find(L" 起動\r\n"), std::wstring::npos);
+}
+
+TEST_F(FormMainTest, SettingsPathWithHotKeysOnAsksFirst) {
+  EnableHotKeys();
+  Answers = {IDNO};
+  Form->pmiEnvSettingClick();
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Owner, App->Handle());
+  EXPECT_EQ(Boxes[0].Text, L"ホットキー制御を無効にして、\r\n環境設定を起動しますか？");
+  EXPECT_EQ(Boxes[0].Caption, Product);
+  EXPECT_EQ(Boxes[0].Flags, 0x40024u);
+  EXPECT_TRUE(Boxes[0].FormShowFlg);
+  EXPECT_EQ(EnvForm.Shown, 0);
+  EXPECT_TRUE(Form->HotKeyEnabled());
+  EXPECT_FALSE(Form->FormShowFlg());
+  EXPECT_TRUE(Device.Calls.empty());
+
+  Answers = {IDYES, IDNO};
+  EnvForm.WhileOpen = [&] {
+    EXPECT_FALSE(Form->HotKeyEnabled());
+    EXPECT_FALSE((*Form->HotKeyInfoList())[0].Registered());
+  };
+  Form->pmiEnvSettingClick();
+  EXPECT_EQ(EnvForm.Shown, 1);
+  EXPECT_FALSE(Form->HotKeyEnabled()); // No to the closing question
+  EXPECT_EQ(Form->TrayIcon().ImageIndex(), 1);
+  EXPECT_FALSE(Form->FormShowFlg());
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"port COM5"}));
+
+  // With hot keys off there is no question at all.
+  Boxes.clear();
+  Answers = {IDYES};
+  Form->pmiEnvSettingClick();
+  EXPECT_EQ(EnvForm.Shown, 2);
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Caption, L"確認");
+}
+
+TEST_F(FormMainTest, AFailingDialogDoesNotLeaveTheTrayMenuGreyForever) {
+  EnvForm.WhileOpen = [] { throw EKavError(L"壊れた"); };
+  EXPECT_THROW(Form->pmiEnvSettingClick(), EKavError);
+  EXPECT_FALSE(Form->FormShowFlg());
+}
+
+TEST_F(FormMainTest, AboutPathKeepsHotKeysAndClearsTheFlag) {
+  EnableHotKeys();
+  int shown = 0;
+  Form->SetShowAboutFunc([&] {
+    ++shown;
+    EXPECT_TRUE(Form->FormShowFlg());
+    EXPECT_TRUE(Form->HotKeyEnabled());
+  });
+  Form->pmiVersionClick();
+  EXPECT_EQ(shown, 1);
+  EXPECT_FALSE(Form->FormShowFlg());
+  EXPECT_TRUE(Form->HotKeyEnabled());
+
+  Form->SetShowAboutFunc([] { throw std::runtime_error("about failed"); });
+  EXPECT_THROW(Form->pmiVersionClick(), std::runtime_error);
+  EXPECT_FALSE(Form->FormShowFlg());
+}
+
+TEST_F(FormMainTest, CloseBoxHidesExitPowersDown) {
+  Form->tmrStartupProcessTimer();
+  ASSERT_TRUE(IsWindowVisible(Form->Handle()));
+  Device.Calls.clear();
+  SendMessageW(Form->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindowVisible(Form->Handle()));
+  EXPECT_FALSE(App->Terminated());
+  EXPECT_TRUE(Device.Calls.empty());
+
+  // "ウィンドウ表示(&W)" shows it again, even with the visible setting off.
+  Form->EnvSettings()->SetWindowVisible(false);
+  Form->pmiWindowVisibleClick();
+  EXPECT_TRUE(IsWindowVisible(Form->Handle()));
+
+  // Exit with power-down set: W0, then the loop ends, even when the port fails.
+  Form->EnvSettings()->SetPowerDownOffAppStart(true);
+  Device.PowerResult = false;
+  Form->pmiTerminateClick();
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"W0"}));
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Text, PortError);
+  EXPECT_TRUE(App->Terminated());
+  EXPECT_FALSE(Form->QueryEndSession());
+  MSG msg;
+  PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); // leave no quit message to later tests
+}
+
+TEST_F(FormMainTest, QueryEndSessionAllowsAndPowersDownOnce) {
+  Form->EnvSettings()->SetPowerDownOffAppStart(true);
+  EXPECT_EQ(SendMessageW(Form->Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"W0"}));
+  EXPECT_FALSE(Form->QueryEndSession());
+  // Log-off cancelled elsewhere: the next close only hides again.
+  SendMessageW(Form->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(Device.Calls.size(), 1u);
+  EXPECT_FALSE(App->Terminated());
+}
+
+TEST_F(FormMainTest, ApplicationExceptionShowsOnlyAccessViolations) {
+  Form->ApplicationException(std::make_exception_ptr(EKavError(L"C:\\x.ini に書き込めません")));
+  EXPECT_TRUE(Boxes.empty());
+  Form->ApplicationException(std::make_exception_ptr(EAccessViolation(L"アドレス 00000000 に対する読み込み違反がおきました")));
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Owner, App->Handle());
+  EXPECT_EQ(Boxes[0].Text, L"アドレス 00000000 に対する読み込み違反がおきました.");
+  EXPECT_EQ(Boxes[0].Caption, Product);
+  EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONERROR));
+}
