@@ -51,7 +51,9 @@ bool FinishOverlapped(HANDLE Port, OVERLAPPED& Ov, DWORD TimeoutMs, DWORD& Trans
   if (TimedOut) CancelIoEx(Port, &Ov);
   if (GetOverlappedResult(Port, &Ov, &Transferred, TRUE)) return true;
   Error = GetLastError();
-  if (TimedOut && Error == ERROR_OPERATION_ABORTED) {
+  // Windows completes a transfer cut short by the port's time-outs as a
+  // success with fewer bytes; Wine reports ERROR_TIMEOUT for the same thing.
+  if (Error == ERROR_TIMEOUT || (TimedOut && Error == ERROR_OPERATION_ABORTED)) {
     Error = 0;
     return true;
   }
@@ -267,9 +269,12 @@ void TComPort::DoClose() {
     FConnected = false;
     return;
   }
+  // Reads and writes are synchronous on this thread, so the only transfer in
+  // flight is the watcher's wait, which the watcher cancels itself (overlapped
+  // requests belong to the thread that issued them). No purge here: Wine's
+  // PurgeComm(PURGE_RXABORT) empties the receive queue, which would rob a
+  // hand-over that is already waiting of its bytes.
   SetEvent(FStopEvent.Get());
-  // Nothing of ours is in flight on this thread, but a driver may still hold a transfer.
-  PurgeComm(FHandle.Get(), PURGE_TXABORT | PURGE_RXABORT);
   WaitForWatcher();
   FThread.Reset();
   FStopEvent.Reset();

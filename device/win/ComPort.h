@@ -58,6 +58,8 @@ public:
   void SetPort(const std::wstring& Value);
   // True from a successful Open until Close.
   bool Connected() const noexcept { return FConnected; }
+  // How many times the port has been opened successfully (diagnostics, tests).
+  uint32_t OpenCount() const noexcept { return FGeneration; }
 
   // Opens the port and starts the watcher; nothing if connected. Throws
   // EComPortError (the channel stays closed) when the port is missing, held

@@ -1,5 +1,7 @@
 #include "device/win/dmComPort.h"
 
+#include <chrono>
+
 #include "device/core/Av90RProtocol.h"
 
 namespace kav {
@@ -7,8 +9,19 @@ namespace kav {
 namespace {
 constexpr UINT_PTR kRxBuffCheckTimerId = 1;
 constexpr UINT kRxBuffCheckIntervalMs = 1;
-constexpr DWORD kPowerCtrlPauseMs = 100;
-constexpr ULONGLONG kTestComPortBudgetMs = 1000;
+constexpr std::chrono::milliseconds kPowerCtrlPause{100};
+constexpr std::chrono::milliseconds kTestComPortBudget{1000};
+
+using TClock = std::chrono::steady_clock;
+
+// Sleep returns up to a tick early on some systems; the pause is a minimum.
+void PauseAtLeast(std::chrono::milliseconds Duration) {
+  const TClock::time_point end = TClock::now() + Duration;
+  for (TClock::time_point now = TClock::now(); now < end; now = TClock::now()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
+    Sleep(static_cast<DWORD>(left > 0 ? left : 1));
+  }
+}
 } // namespace
 
 TmodComPort::TmodComPort(IAv90RStatusSink* Sink)
@@ -58,7 +71,7 @@ bool TmodComPort::SendCmd(const std::string& CmdStr) {
 bool TmodComPort::ExecPowerCtrl(bool Stat) {
   const bool result = SendCmd(PowerCtrlCmd(Stat));
   // The switcher needs a moment after a power command; on purpose no message processing.
-  Sleep(kPowerCtrlPauseMs);
+  PauseAtLeast(kPowerCtrlPause);
   return result;
 }
 
@@ -70,7 +83,8 @@ bool TmodComPort::SendRequestStatus() { return SendCmd(RequestStatusCmd()); }
 
 bool TmodComPort::TestComPort(const std::wstring& AComPort) {
   FConditionCmd.clear();
-  const ULONGLONG t0 = GetTickCount64();
+  // The budget counts from here, port switch and send included.
+  const TClock::time_point deadline = TClock::now() + kTestComPortBudget;
   SetComPort(AComPort);
   if (!SendRequestStatus()) return false;
   for (;;) {
@@ -86,7 +100,7 @@ bool TmodComPort::TestComPort(const std::wstring& AComPort) {
       DispatchMessageW(&msg);
     }
     Sleep(1);
-    if (GetTickCount64() > t0 + kTestComPortBudgetMs) return false;
+    if (TClock::now() > deadline) return false;
   }
 }
 

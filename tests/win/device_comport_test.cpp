@@ -1,0 +1,226 @@
+// The serial channel against the switcher simulator on a pseudo-terminal
+// mapped to a COM port of the Wine prefix.
+#include "device/win/ComPort.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "common/win/CallbackGuard.h"
+#include "tests/win/support/Av90RSimulator.h"
+
+using kav::TComPort;
+using kavtest::PumpUntil;
+using kavtest::TAv90RSimulator;
+
+namespace {
+
+constexpr int kCom = 31;
+
+// A channel whose received bytes are collected on the UI thread.
+struct TReceiver {
+  TComPort Port;
+  std::string Received;
+  int Notifications = 0;
+  int Exceptions = 0;
+  kav::TComExceptionKind LastKind{};
+
+  explicit TReceiver(const std::wstring& Name) {
+    Port.OnRxChar = [this](TComPort& Sender, int Count) {
+      ++Notifications;
+      std::string chunk;
+      Sender.ReadStr(chunk, static_cast<std::size_t>(Count));
+      Received += chunk;
+    };
+    Port.OnException = [this](TComPort&, kav::TComExceptionKind Kind, const std::wstring&, int64_t,
+                              const std::wstring&) {
+      ++Exceptions;
+      LastKind = Kind;
+    };
+    Port.SetPort(Name);
+  }
+};
+
+std::string AllHighBytesAndNul() {
+  std::string s(1, '\0');
+  for (int b = 0x80; b <= 0xFF; ++b) s += static_cast<char>(b);
+  return s;
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+} // namespace
+
+TEST(DeviceComPort, OpenConfiguresAndCloses) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
+  TReceiver rx(sim.Port());
+  EXPECT_FALSE(rx.Port.Connected());
+  rx.Port.Open();
+  EXPECT_TRUE(rx.Port.Connected());
+  EXPECT_EQ(rx.Port.OpenCount(), 1u);
+  rx.Port.Open(); // already open: nothing
+  EXPECT_EQ(rx.Port.OpenCount(), 1u);
+  rx.Port.Close();
+  EXPECT_FALSE(rx.Port.Connected());
+  rx.Port.Close();
+  // A closed channel reopens on the same port.
+  rx.Port.Open();
+  EXPECT_TRUE(rx.Port.Connected());
+  EXPECT_EQ(rx.Port.OpenCount(), 2u);
+}
+
+TEST(DeviceComPort, MissingPortFailsAndStaysClosed) {
+  TReceiver rx(L"COM39");
+  try {
+    rx.Port.Open();
+    FAIL() << "a missing port opened";
+  } catch (const kav::EComPortError& e) {
+    EXPECT_NE(e.WinError(), 0u);
+    EXPECT_NE(e.Message().find(L"COM39"), std::wstring::npos);
+  }
+  EXPECT_FALSE(rx.Port.Connected());
+  EXPECT_THROW(rx.Port.WriteStr("x"), kav::EComPortError);
+}
+
+TEST(DeviceComPort, BytesPassUnchangedBothWays) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
+  TReceiver rx(sim.Port());
+  rx.Port.Open();
+  // Device to host: NUL, 0x80..0xFF and the bytes a terminal likes to
+  // interpret (CR, LF, XON, XOFF, ^C, ^D, ^Z, ESC).
+  const std::string payload = AllHighBytesAndNul() + "\r\n\x11\x13\x03\x04\x1a\x1b\x7f";
+  ASSERT_EQ(sim.Command("raw " + Hex(payload)).rfind("ok", 0), 0u);
+  ASSERT_TRUE(PumpUntil([&] { return rx.Received.size() >= payload.size(); }, 5000)) << rx.Received.size();
+  EXPECT_EQ(Hex(rx.Received), Hex(payload));
+  EXPECT_GE(rx.Notifications, 1);
+
+  // Host to device: one frame whose text holds every byte but ESC and CR.
+  std::string text;
+  for (int b = 0; b <= 0xFF; ++b)
+    if (b != 0x1B && b != 0x0D) text += static_cast<char>(b);
+  EXPECT_EQ(rx.Port.WriteStr("\x1b" + text + "\r"), text.size() + 2);
+  ASSERT_TRUE(PumpUntil([&] { return !sim.Frames().empty(); }, 5000));
+  const std::string shown = sim.Command("last");
+  std::string expected;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\' && c != ',') {
+      expected += static_cast<char>(c);
+    } else {
+      char buf[8];
+      snprintf(buf, sizeof buf, "\\u%04X", c);
+      expected += buf;
+    }
+  }
+  // "ok <time> <frame>": the frame itself may contain spaces.
+  const std::size_t afterTime = shown.find(' ', 3);
+  ASSERT_NE(afterTime, std::string::npos);
+  EXPECT_EQ(shown.substr(afterTime + 1), expected);
+}
+
+TEST(DeviceComPort, PortHeldByAnotherProgramFailsUntilReleased) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
+  ASSERT_EQ(sim.Command("hold 1"), "ok");
+  TReceiver rx(sim.Port());
+  EXPECT_THROW(rx.Port.Open(), kav::EComPortError);
+  EXPECT_FALSE(rx.Port.Connected());
+  ASSERT_EQ(sim.Command("hold 0"), "ok");
+  rx.Port.Open();
+  EXPECT_TRUE(rx.Port.Connected());
+  EXPECT_EQ(rx.Port.WriteStr("\x1b" "C\r"), 3u);
+}
+
+TEST(DeviceComPort, CtsHeldLowEndsTheWriteAfterItsTimeOutWithoutFailure) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
+  TReceiver rx(sim.Port());
+  rx.Port.Open();
+  ASSERT_EQ(sim.Command("cts 0"), "ok");
+  const ULONGLONG t0 = GetTickCount64();
+  const std::size_t written = rx.Port.WriteStr("\x1b" "W1\r");
+  const ULONGLONG elapsed = GetTickCount64() - t0;
+  EXPECT_LT(written, 4u);
+  EXPECT_GE(elapsed, 1300u); // 100 ms x 4 bytes + 1000 ms
+  EXPECT_LT(elapsed, 5000u);
+  EXPECT_TRUE(rx.Port.Connected());
+  ASSERT_EQ(sim.Command("cts 1"), "ok");
+  EXPECT_EQ(rx.Port.WriteStr("\x1b" "W1\r"), 4u);
+}
+
+TEST(DeviceComPort, CloseServesAHandOverThatIsAlreadyWaiting) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
+  TReceiver rx(sim.Port());
+  rx.Port.Open();
+  ASSERT_EQ(sim.Command("raw 1B7731 0D").rfind("ok", 0), 0u);
+  // The UI thread is busy: the watcher sits in its hand-over, waiting for us.
+  Sleep(300);
+  const ULONGLONG t0 = GetTickCount64();
+  rx.Port.Close();
+  EXPECT_LT(GetTickCount64() - t0, 2000u);
+  EXPECT_FALSE(rx.Port.Connected());
+  // The waiting notification ran inside Close and read the bytes.
+  EXPECT_EQ(rx.Received, "\x1b" "w1\r");
+}
+
+TEST(DeviceComPort, CloseInsideTheReceiveHandlerHappensRightAfterIt) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
+  TReceiver rx(sim.Port());
+  bool closedInside = false;
+  rx.Port.OnRxChar = [&](TComPort& Sender, int Count) {
+    std::string chunk;
+    Sender.ReadStr(chunk, static_cast<std::size_t>(Count));
+    rx.Received += chunk;
+    Sender.Close();
+    closedInside = true;
+  };
+  rx.Port.Open();
+  ASSERT_EQ(sim.Command("report w1").rfind("ok", 0), 0u);
+  ASSERT_TRUE(PumpUntil([&] { return !rx.Port.Connected(); }, 5000));
+  EXPECT_TRUE(closedInside);
+  EXPECT_EQ(rx.Received, "\x1b" "w1\r");
+  rx.Port.Open(); // and it can be opened again
+  EXPECT_TRUE(rx.Port.Connected());
+}
+
+TEST(DeviceComPort, VanishedDeviceClosesTheChannelOnTheUiThread) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
+  TReceiver rx(sim.Port());
+  rx.Port.Open();
+  ASSERT_EQ(sim.Command("vanish"), "ok");
+  ASSERT_TRUE(PumpUntil([&] { return !rx.Port.Connected(); }, 5000)) << "the watcher did not notice";
+  EXPECT_GE(rx.Exceptions, 1);
+  EXPECT_EQ(rx.LastKind, kav::TComExceptionKind::DeviceLost);
+  EXPECT_THROW(rx.Port.Open(), kav::EComPortError); // not there yet
+  ASSERT_EQ(sim.Command("return").rfind("ok", 0), 0u);
+  rx.Port.Open();
+  EXPECT_EQ(rx.Port.WriteStr("\x1b" "C\r"), 3u);
+  ASSERT_TRUE(PumpUntil([&] { return sim.Frames() == std::vector<std::string>{"C"}; }, 5000));
+}
+
+TEST(DeviceComPort, ExceptionsInTheReceiveHandlerGoToTheApplicationHandler) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
+  TReceiver rx(sim.Port());
+  int caught = 0;
+  auto previous = kav::SetCallbackExceptionHandler([&](std::exception_ptr) { ++caught; });
+  rx.Port.OnRxChar = [&](TComPort& Sender, int Count) {
+    std::string chunk;
+    Sender.ReadStr(chunk, static_cast<std::size_t>(Count));
+    rx.Received += chunk;
+    throw std::runtime_error("handler failed");
+  };
+  rx.Port.Open();
+  ASSERT_EQ(sim.Command("report w1").rfind("ok", 0), 0u);
+  ASSERT_TRUE(PumpUntil([&] { return caught >= 1; }, 5000));
+  // The channel goes on working.
+  ASSERT_EQ(sim.Command("report b0").rfind("ok", 0), 0u);
+  ASSERT_TRUE(PumpUntil([&] { return rx.Received.size() >= 8; }, 5000));
+  EXPECT_TRUE(rx.Port.Connected());
+  kav::SetCallbackExceptionHandler(previous);
+}
