@@ -1,0 +1,109 @@
+// The single-instance guard: a second start finds the first, hands over its
+// command line and leaves; also with the real program as the second start.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/win/Application.h"
+#include "app/win/SingleInstance.h"
+#include "common/core/TextUtil.h"
+
+using namespace kav;
+
+namespace {
+
+std::wstring WinePath(const char* linuxPath) {
+  std::wstring p = L"Z:" + FromUtf8(linuxPath);
+  for (auto& c : p)
+    if (c == L'/') c = L'\\';
+  return p;
+}
+
+// Serves the thread's messages until the process ends (the second start
+// talks to our window while we wait). Returns its exit code.
+DWORD WaitServing(HANDLE process, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const DWORD left = timeoutMs - (GetTickCount() - start);
+    if (static_cast<int>(left) <= 0) return STILL_ACTIVE;
+    const DWORD r = MsgWaitForMultipleObjects(1, &process, FALSE, left, QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0) break;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process, &code);
+  return code;
+}
+
+} // namespace
+
+TEST(AppInstance, SecondGuardOfTheSameNameHandsOverItsCommandLine) {
+  TApplication app(GetModuleHandleW(nullptr));
+  TSingleInstanceGuard first(L"InstanceTestProgram");
+  ASSERT_TRUE(first.IsFirstInstance());
+  first.MarkApplicationWindow(app.Handle());
+
+  // Names differ only in case: still the same program.
+  TSingleInstanceGuard second(L"instancetestprogram");
+  EXPECT_FALSE(second.IsFirstInstance());
+  EXPECT_EQ(second.FindRunningApplicationWindow(), app.Handle());
+  EXPECT_TRUE(second.ActivateRunningInstance(L"prog.exe /nonio \"C:\\a b\\c\"", 1000));
+  EXPECT_EQ(app.LastHandedOverCommandLine(), L"prog.exe /nonio \"C:\\a b\\c\"");
+
+  TSingleInstanceGuard other(L"AnotherProgram");
+  EXPECT_TRUE(other.IsFirstInstance());
+  EXPECT_EQ(other.FindRunningApplicationWindow(), nullptr);
+}
+
+TEST(AppInstance, NoWindowToActivateGivesUpAfterTheWait) {
+  TSingleInstanceGuard first(L"InstanceTestNoWindow");
+  TSingleInstanceGuard second(L"InstanceTestNoWindow");
+  EXPECT_FALSE(second.IsFirstInstance());
+  const DWORD start = GetTickCount();
+  EXPECT_FALSE(second.ActivateRunningInstance(L"x", 300));
+  EXPECT_GE(GetTickCount() - start, 250u);
+}
+
+#ifdef KAV_PROGRAM_EXE
+TEST(AppInstance, TheRealProgramStartedTwiceExitsAtOnceWithoutALogLine) {
+  // This process plays the running program: same guard name, marked window.
+  TApplication app(GetModuleHandleW(nullptr));
+  TSingleInstanceGuard running(L"KAV90R_HotKeyController");
+  ASSERT_TRUE(running.IsFirstInstance()) << "the program must not be running during this test";
+  running.MarkApplicationWindow(app.Handle());
+
+  wchar_t common[MAX_PATH] = {};
+  ExpandEnvironmentStringsW(L"%ProgramData%\\KOVA\\KAV90R_HotKeyController\\Log\\KAV90R_HotKeyController_*.log", common,
+                            MAX_PATH);
+  auto countLogs = [&] {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(common, &fd);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    int n = 0;
+    do ++n;
+    while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return n;
+  };
+  const int logsBefore = countLogs();
+
+  std::wstring cmd = L"\"" + WinePath(KAV_PROGRAM_EXE) + L"\" /handover-test";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  const DWORD code = WaitServing(pi.hProcess, 60000);
+  if (code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 1); // it did not see us: do not leave it running
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  EXPECT_EQ(code, 0u);
+  EXPECT_NE(app.LastHandedOverCommandLine().find(L"/handover-test"), std::wstring::npos);
+  EXPECT_EQ(countLogs(), logsBefore);
+}
+#endif
