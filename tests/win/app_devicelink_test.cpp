@@ -1,0 +1,96 @@
+// The status window wired to the real device link and the switcher
+// simulator: the deferred start-up's frames, the labels from the replies, a
+// hot key's frame on the wire, power-down at exit.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/win/Application.h"
+#include "app/win/ComPortDevice.h"
+#include "app/win/frmMain.h"
+#include "common/win/MessageBoxSeam.h"
+#include "device/win/dmComPort.h"
+#include "hotkeys/win/clsHotKeyInfo.h"
+#include "settings/win/clsEnvSettings.h"
+#include "tests/win/support/Av90RSimulator.h"
+
+using namespace kav;
+using kavtest::PumpUntil;
+using kavtest::TAv90RSimulator;
+
+namespace {
+
+constexpr int kCom = 41;
+using Strings = std::vector<std::string>;
+
+std::wstring Text(HWND w) {
+  wchar_t buf[64];
+  return std::wstring(buf, static_cast<size_t>(GetWindowTextW(w, buf, 64)));
+}
+
+} // namespace
+
+TEST(AppDeviceLink, StartupHotKeysAndExitAgainstTheSimulator) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom, "--power 0 --blackout 0 --input 3");
+  int boxes = 0;
+  auto prev = SetMessageBoxHandler([&](HWND, const std::wstring&, const std::wstring&, UINT) {
+    ++boxes;
+    return IDOK;
+  });
+  {
+    TApplication app(GetModuleHandleW(nullptr));
+    TFormMain form(app);
+    ASSERT_TRUE(form.FormCreated());
+    TmodComPort mod(&form);
+    TComPortDevice device(mod);
+    form.SetComPortModule(&device);
+
+    THotKeyInfoList& list = *form.HotKeyInfoList();
+    list.DoProcess_UnregisterHotKey();
+    list.Clear();
+    const wchar_t* names[] = {L"電源制御", L"ブラックアウト", L"入力1", L"入力2", L"入力3",
+                              L"入力4", L"入力5", L"入力6", L"入力7", L"入力8"};
+    for (size_t i = 0; i < HotKeyCount; ++i) list.AddItem(DefaultHotKeyValues[i], names[i]);
+    TEnvSettings& s = *form.EnvSettings();
+    s.SetComPort(sim.Port());
+    s.SetPowerUpOnAppStart(true);
+    s.SetPowerDownOffAppStart(true);
+    s.SetHotKeyEnableOnAppStart(true);
+    s.SetWindowVisible(false);
+
+    // The start-up timer's own tick, about a second after creation.
+    ASSERT_TRUE(PumpUntil([&] { return !form.StartupTimerEnabled(); }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return Text(form.Control(TFormMain::IDC_LBL_SELCHANNELSTAT)) == L"3"; }, 3000));
+    EXPECT_EQ(sim.Frames(), (Strings{"W1", "C"}));
+    EXPECT_EQ(Text(form.Control(TFormMain::IDC_LBL_POWERSTAT)), L"ON");
+    EXPECT_EQ(Text(form.Control(TFormMain::IDC_LBL_BLACKOUTSTAT)), L"OFF");
+    EXPECT_TRUE(form.HotKeyEnabled());
+    EXPECT_EQ(boxes, 0);
+
+    // Ctrl+B: the switcher is on now, so only the blackout frame; its reply updates the label.
+    sim.Command("clear");
+    SendMessageW(form.Handle(), WM_HOTKEY, static_cast<WPARAM>(list[1].HotKeyID()), 0);
+    ASSERT_TRUE(PumpUntil([&] { return Text(form.Control(TFormMain::IDC_LBL_BLACKOUTSTAT)) == L"ON"; }, 3000));
+    EXPECT_EQ(sim.Frames(), (Strings{"B1"}));
+
+    // A front-panel change arrives unasked and is shown as it comes.
+    sim.Command("report s7");
+    ASSERT_TRUE(PumpUntil([&] { return Text(form.Control(TFormMain::IDC_LBL_SELCHANNELSTAT)) == L"7"; }, 3000));
+    EXPECT_EQ(form.Av90RStat().FSelChannel, 7);
+
+    // Exit from the tray menu with power-down set.
+    sim.Command("clear");
+    form.pmiTerminateClick();
+    EXPECT_EQ(sim.Frames(), (Strings{"W0"}));
+    EXPECT_TRUE(app.Terminated());
+    form.SetComPortModule(nullptr);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+  }
+  SetMessageBoxHandler(prev);
+}
