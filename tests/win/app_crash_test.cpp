@@ -116,6 +116,13 @@ TEST(AppCrash, FaultInAWindowProcedureIsLoggedShownAndEndsTheProcess) { ExpectFa
 
 TEST(AppCrash, FaultOutsideAnyCallbackToo) { ExpectFaultReported(L"plain"); }
 
+TEST(AppCrash, EndOfSessionTearsDownBeforeTheProcessEnds) {
+  const std::wstring marker = TempFile(L"kav_app_endsession.txt");
+  DeleteFileW(marker.c_str());
+  EXPECT_EQ(RunChild(L"endsession", marker, L""), 0u);
+  EXPECT_EQ(ReadUtf8(marker), L"torn down");
+}
+
 TEST(AppCrash, ProgramErrorRecordNamesClassLocationAndMessage) {
   const std::wstring log = TempFile(L"kav_app_error_record.log");
   DeleteFileW(log.c_str());
@@ -146,6 +153,16 @@ TEST(AppCrash, ProgramErrorRecordNamesClassLocationAndMessage) {
 TEST(AppCrashChild, Fault) {
   const std::wstring mode = EnvW(L"KAV_APP_CRASH_CHILD");
   if (mode.empty()) GTEST_SKIP() << "runs only as the child of the crash tests";
+  if (mode == L"endsession") {
+    // Windows ends the session: the handler runs, then the process ends with 0.
+    TApplication app(GetModuleHandleW(nullptr));
+    const std::wstring marker = EnvW(L"KAV_APP_CRASH_LOG");
+    app.SetEndSessionHandler([marker] { WriteUtf8(marker, L"torn down"); });
+    SendMessageW(app.Handle(), WM_ENDSESSION, FALSE, 0); // a cancelled end: nothing happens
+    if (GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES) ExitProcess(3);
+    SendMessageW(app.Handle(), WM_ENDSESSION, TRUE, 0);
+    ExitProcess(2);
+  }
   TExceptionLogger::Install();
   TExceptionLogger::SetLogFile(EnvW(L"KAV_APP_CRASH_LOG"));
   const std::wstring boxFile = EnvW(L"KAV_APP_CRASH_BOX");

@@ -631,3 +631,45 @@ TEST_F(FormMainTest, ApplicationExceptionShowsOnlyAccessViolations) {
   EXPECT_EQ(Boxes[0].Caption, Product);
   EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONERROR));
 }
+
+TEST_F(FormMainTest, TrayIconComesBackWhenTheShellRestarts) {
+  TTrayIcon& tray = Form->TrayIcon();
+  if (!tray.Shown()) GTEST_SKIP() << "no notification area in this session";
+  // The shell forgets the icon (as a restarted one would)...
+  NOTIFYICONDATAW nid{};
+  nid.cbSize = sizeof nid;
+  nid.hWnd = tray.Handle();
+  nid.uID = TTrayIcon::KIconId;
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &nid));
+  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &nid));
+  // ...and announces itself: the icon is added again.
+  SendMessageW(tray.Handle(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &nid));
+  EXPECT_EQ(tray.ImageIndex(), 1);
+}
+
+namespace {
+bool GMenuSeen = false;
+bool GMenuAllGrey = false;
+HMENU GMenu = nullptr;
+void CALLBACK CloseMenuSoon(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  GMenuSeen = FindWindowW(L"#32768", nullptr) != nullptr;
+  GMenuAllGrey = true;
+  for (int i = 0; i < GetMenuItemCount(GMenu); ++i)
+    GMenuAllGrey = GMenuAllGrey && (GetMenuState(GMenu, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED);
+  EndMenu();
+}
+} // namespace
+
+TEST_F(FormMainTest, ContextMenuOpensGreyWhileADialogIsOpen) {
+  GMenu = Form->PopupMenu();
+  GMenuSeen = GMenuAllGrey = false;
+  Form->SetFormShowFlg(true);
+  SetTimer(nullptr, 0, 300, &CloseMenuSoon);
+  Form->TrayIcon().Notify(Form->TrayIcon().ContextMenuNotification());
+  EXPECT_TRUE(GMenuSeen);
+  EXPECT_TRUE(GMenuAllGrey);
+  EXPECT_TRUE(Boxes.empty());
+  EXPECT_TRUE(Form->FormShowFlg()); // closing the menu chose nothing
+}
