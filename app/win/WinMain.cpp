@@ -71,8 +71,15 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
   TProgram program;
   // Windows ends the process right after WM_ENDSESSION: shut down in order there.
   app.SetEndSessionHandler([&program] { program.Destroy(); });
-  program.Create(app);
-  const int exitCode = app.Run();
+  int exitCode = 1;
+  try {
+    program.Create(app);
+    exitCode = app.Run();
+  } catch (...) {
+    // A window or the device link could not be created: say so and leave
+    // rather than run without them.
+    app.ShowException(std::current_exception());
+  }
   program.Destroy();
   return exitCode;
 }
