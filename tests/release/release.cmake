@@ -6,10 +6,11 @@
 # The build folder is the parent of this CMake build folder (build/win64 ->
 # build), where the release script finds build/win32 and build/native.
 get_filename_component(KAV_RELEASE_BUILD_ROOT ${CMAKE_BINARY_DIR} DIRECTORY)
+get_filename_component(KAV_RELEASE_SOURCE_ROOT ${CMAKE_CURRENT_LIST_DIR}/../.. ABSOLUTE)
 
 add_test(NAME release_packages
-  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/release.sh --no-build
-  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  COMMAND bash ${KAV_RELEASE_SOURCE_ROOT}/scripts/release.sh --no-build
+  WORKING_DIRECTORY ${KAV_RELEASE_SOURCE_ROOT})
 set_tests_properties(release_packages PROPERTIES
   ENVIRONMENT "KAV_BUILD_DIR=${KAV_RELEASE_BUILD_ROOT}"
   FIXTURES_SETUP kav_release
@@ -17,8 +18,8 @@ set_tests_properties(release_packages PROPERTIES
   TIMEOUT 600)
 
 add_test(NAME release_install_check
-  COMMAND bash ${CMAKE_SOURCE_DIR}/tests/release/check-install.sh
-  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  COMMAND bash ${KAV_RELEASE_SOURCE_ROOT}/tests/release/check-install.sh
+  WORKING_DIRECTORY ${KAV_RELEASE_SOURCE_ROOT})
 set_tests_properties(release_install_check PROPERTIES
   ENVIRONMENT "KAV_BUILD_DIR=${KAV_RELEASE_BUILD_ROOT}"
   FIXTURES_REQUIRED kav_release
