@@ -43,6 +43,9 @@ LABEL_CAPTIONS = {
 }
 # The ten default hot keys (xdotool names) and the frames they send.
 DEFAULT_KEYS = ["ctrl+m", "ctrl+b", "F1", "F2", "F3", "F4", "F5", "F6", "F7", "F8"]
+# The same as hot-key values (low byte key code, high byte Shift 1 Ctrl 2 Alt 4).
+DEFAULT_HOTKEY_VALUES = [0x24D, 0x242] + list(range(0x70, 0x78))
+HOTKEY_FUNCS = ["電源制御", "ブラックアウト"] + ["入力%d" % n for n in range(1, 9)]
 SCREEN = (1024, 768)
 SKIP = 77  # exit code CTest reads as "skipped"
 
@@ -386,9 +389,13 @@ class Session:
         self.keyboard = Keyboard(self.xvfb.display, self.env)
         # One wineserver for the whole scenario, up before the first Wine
         # process: two processes that both start a server can hang.
-        subprocess.run(["wineserver", "-p"], env=self.env, timeout=60)
+        subprocess.run(["wineserver", "-p"], env=self.env, timeout=60, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
         self.explorer = subprocess.Popen([self.wine, "explorer", "/desktop=shell,%dx%d" % SCREEN], env=self.env,
                                          stdout=subprocess.DEVNULL, stderr=open(self._file("explorer.err"), "w"))
+        # A Wine process started while explorer is still making the desktop
+        # can wait a long time for it; give explorer a moment first.
+        time.sleep(1.5)
         wait_for(lambda: self.probe_json("tray", quiet=True), 90, "the Wine desktop with its taskbar", 0.3)
         # Keys go to the X window under the pointer: the desktop.
         self.xdotool("mousemove", "500", "300")
@@ -411,9 +418,11 @@ class Session:
     def ini_path(self):
         return os.path.join(self.app_data_folder(), "KAV90R_HotKeyController.ini")
 
-    def write_ini(self, hotkey=None, system=None, extra=""):
+    def write_ini(self, hotkey=None, system=None, keys=DEFAULT_HOTKEY_VALUES, extra=""):
         """Writes the settings file the way Windows would hold it (ANSI code
-        page 932, CR LF). hotkey: keys of section [HotKey]."""
+        page 932, CR LF), as the settings dialog leaves it. hotkey: keys of
+        section [HotKey]; keys: the values of HotKey0..HotKey9 (None: no
+        hot-key sections, as before the first settings dialog)."""
         os.makedirs(self.app_data_folder(), exist_ok=True)
         lines = []
         if system is not None:
@@ -422,6 +431,9 @@ class Session:
         if hotkey is not None:
             lines.append("[HotKey]")
             lines += ["%s=%s" % (k, int(v) if isinstance(v, bool) else v) for k, v in hotkey.items()]
+        for i, value in enumerate(keys or []):
+            lines += ["[HotKey%d]" % i, "HotKeyDefault=%d" % DEFAULT_HOTKEY_VALUES[i], "HotKey=%d" % value,
+                      "HotKeyFunc=%s" % HOTKEY_FUNCS[i]]
         text = "\r\n".join(lines) + "\r\n" + extra
         with open(self.ini_path(), "wb") as f:
             f.write(text.encode("cp932"))
@@ -454,7 +466,7 @@ class Session:
     def probe_json(self, *args, quiet=False):
         try:
             r = subprocess.run([self.wine, self.paths.probe] + list(args), env=self.env, capture_output=True,
-                               timeout=15 if quiet else 60)
+                               timeout=8 if quiet else 60)
         except subprocess.TimeoutExpired:
             if quiet:
                 return None
