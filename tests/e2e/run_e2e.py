@@ -18,6 +18,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
+sys.dont_write_bytecode = True
 import kav_e2e  # noqa: E402
 
 
