@@ -27,7 +27,7 @@ public:
   // Second start: waits up to WaitMs for the first instance's application
   // window (it may still be starting), brings its visible window to the front
   // and hands it CommandLine. False when no window was found in time.
-  bool ActivateRunningInstance(const std::wstring& CommandLine, DWORD WaitMs = 5000) const;
+  bool ActivateRunningInstance(const std::wstring& CommandLine, DWORD WaitMs = 1500) const;
 
   // The first instance's application window, or null.
   HWND FindRunningApplicationWindow() const;
