@@ -673,3 +673,43 @@ TEST_F(FormMainTest, ContextMenuOpensGreyWhileADialogIsOpen) {
   EXPECT_TRUE(Boxes.empty());
   EXPECT_TRUE(Form->FormShowFlg()); // closing the menu chose nothing
 }
+
+TEST(FormMainHousekeeping, StartUpGoesOnWhenTheLogCannotBeWritten) {
+  // A file where the log folder belongs: every log line of this run fails.
+  wchar_t logFolder[MAX_PATH] = {};
+  ExpandEnvironmentStringsW(L"%ProgramData%\\KOVA\\KAV90R_HotKeyController\\Log", logFolder, MAX_PATH);
+  const std::wstring folder = logFolder;
+  const std::wstring kept = folder + L".kept-by-test";
+  const bool hadFolder = MoveFileW(folder.c_str(), kept.c_str()) != FALSE;
+  HANDLE blocker = CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
+  CloseHandle(blocker);
+
+  std::vector<std::wstring> boxes;
+  auto prev = SetMessageBoxHandler([&](HWND, const std::wstring& text, const std::wstring&, UINT) {
+    boxes.push_back(text);
+    return IDOK;
+  });
+  TFakeDevice device;
+  {
+    TApplication app(GetModuleHandleW(nullptr));
+    TFormMain form(app);
+    EXPECT_TRUE(form.FormCreated());
+    EXPECT_TRUE(form.StartupTimerEnabled());
+    form.SetComPortModule(&device);
+    form.EnvSettings()->SetComPort(L"COM5");
+    form.EnvSettings()->SetHotKeyEnableOnAppStart(true);
+    form.EnvSettings()->SetWindowVisible(false);
+    form.tmrStartupProcessTimer(); // its "起動" line is lost too; nothing else is
+    EXPECT_TRUE(form.HotKeyEnabled());
+    EXPECT_EQ(device.Calls, (std::vector<std::string>{"port COM5", "C"}));
+    // The application handler is in place: an access violation would be shown.
+    EXPECT_TRUE(boxes.empty());
+  }
+  SetMessageBoxHandler(prev);
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
+  DeleteFileW(folder.c_str());
+  if (hadFolder) MoveFileW(kept.c_str(), folder.c_str());
+}
