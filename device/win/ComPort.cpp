@@ -71,7 +71,12 @@ struct TComPort::TWatcher {
 
   static DWORD WINAPI ThreadProc(void* Param) {
     std::unique_ptr<TWatcher> self(static_cast<TWatcher*>(Param));
-    self->Run();
+    try {
+      self->Run();
+    } catch (...) {
+      // Nothing in Run throws; should it ever, the channel closes like a lost device.
+      self->Lost(ERROR_GEN_FAILURE);
+    }
     return 0;
   }
 
