@@ -6,7 +6,7 @@
 #   KAV90R_HotKeyController-<version>-portable.zip  the program and the user guide
 #   SHA256SUMS
 #   check/KAV90R_HotKeyController-<version>-x64-setup.exe
-#                                                   for the install check only
+#   check/KAV90R_HotKeyController.exe               for the install check only
 #
 # <version> is the FileVersion of the program's version resource, read from the
 # built executable (installer/tools/verinfo.py), so it is written in one place.
@@ -46,7 +46,7 @@ for a in "$@"; do
 done
 
 die() { echo "release: FAIL: $*" >&2; exit 1; }
-for tool in makensis zip 7z "$PY"; do
+for tool in makensis zip 7z x86_64-w64-mingw32-strip "$PY"; do
   command -v "$tool" >/dev/null || die "$tool is missing (scripts/setup.sh installs it)"
 done
 
@@ -111,7 +111,11 @@ nsis() { # nsis EXE OUTFILE [extra makensis options]
 SETUP="$OUT/$APP-$VERSION-setup.exe"
 CHECK_SETUP="$OUT/check/$APP-$VERSION-x64-setup.exe"
 nsis "$EXE32" "$SETUP"
-nsis "$EXE64" "$CHECK_SETUP" -DKAV_TARGET_AMD64
+# The 64-bit build carries debug information; the check installs it without,
+# as a shipped program would be.
+CHECK_EXE="$OUT/check/$APP.exe"
+x86_64-w64-mingw32-strip --strip-debug -o "$CHECK_EXE" "$EXE64"
+nsis "$CHECK_EXE" "$CHECK_SETUP" -DKAV_TARGET_AMD64
 
 # --- Verify what is shipped -------------------------------------------------
 setup_info="$(verinfo "$SETUP")" || die "no version resource in the installer"

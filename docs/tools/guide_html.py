@@ -41,7 +41,7 @@ def main():
         sys.exit("guide_html: missing images: " + ", ".join(missing))
     body = markdown.markdown(text, extensions=["tables", "fenced_code"], output_format="html5")
     # A line break inside a Japanese sentence would show as a blank.
-    body = re.sub(r"(?<=[^\x00-\x7f])\n(?=[^\x00-\x7f])", "", body)
+    body = re.sub(r"(?<=[^\x00-\x7f])\n[ \t]*(?=[^\x00-\x7f])", "", body)
     # The version lives in the version resource only; the shipped page gets it here.
     body = body.replace("</h1>", "</h1>\n<p>バージョン " + html.escape(version) + "</p>", 1)
     title = html.escape("KTX-AV90R制御ソフト ユーザーガイド " + version)

@@ -11,9 +11,12 @@ on COM5, real clicks and key presses; everything it starts it stops.
 
 The walk is the guide's own: a first start without a port (the prompt, then
 the settings dialog on both pages), hot-key control switched on, one input
-key, the status window, the tray menu.
+key, the status window, the tray menu. Then, with the installer that
+scripts/release.sh made for the install check (64-bit stub, the same pages
+as the shipped one), the component pages of the installer and uninstaller.
 """
 import argparse
+import glob
 import os
 import subprocess
 import sys
@@ -115,6 +118,54 @@ def walk(s, out):
     s.key("Escape")
 
 
+def top_windows(s, title_part):
+    """Visible top-level windows of any program whose title holds title_part."""
+    got = s.probe_json("list", quiet=True) or {"windows": []}
+    return [w for w in got["windows"] if w["visible"] and title_part in w["text"]]
+
+
+def wizard_page(s, title_part, marker):
+    """The wizard window whose page shows a control with the text marker."""
+    def find():
+        for w in top_windows(s, title_part):
+            if any(marker in c["text"] for c in w["children"]):
+                return w
+        return None
+    return wait_for(find, 30, "a page showing %r" % marker, 0.3)
+
+
+def walk_installer(s, out, installer):
+    s.start_desktop()
+    wine = s.wine
+    setup = subprocess.Popen([wine, installer], env=s.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    s.programs.append(setup)
+    w = wizard_page(s, "セットアップ", "をインストールします")
+    s.probe("click", "--hwnd", str(w["hwnd"]), "--id", "1")  # 次へ
+    w = wizard_page(s, "セットアップ", "スタートアップに登録")
+    s.xdotool("mousemove", "20", "20")
+    crop(s, w["rect"], os.path.join(out, "installer-components.png"))
+    s.probe("click", "--hwnd", str(w["hwnd"]), "--id", "1")  # 次へ: the folder page
+    w = wizard_page(s, "セットアップ", "Program Files")
+    s.probe("click", "--hwnd", str(w["hwnd"]), "--id", "1")  # インストール
+    w = wizard_page(s, "セットアップ", "起動する")
+    # Finish without starting the program.
+    for c in w["children"]:
+        if c["class"].lower() == "button" and "起動する" in c["text"] and c.get("check") == 1:
+            s.probe("check", "--hwnd", str(w["hwnd"]), "--text", c["text"], "--state", "0")
+    s.probe("click", "--hwnd", str(w["hwnd"]), "--id", "1")  # 完了
+    wait_for(lambda: setup.poll() is not None, 30, "the installer to end")
+
+    uninstaller = os.path.join(s.prefix, "drive_c", "Program Files", "KOVA", "KAV90R_HotKeyController",
+                               "uninstall.exe")
+    un = subprocess.Popen([wine, uninstaller], env=s.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    s.programs.append(un)
+    w = wizard_page(s, "アンインストール", "アンインストールされます")
+    s.probe("click", "--hwnd", str(w["hwnd"]), "--id", "1")  # 次へ
+    w = wizard_page(s, "アンインストール", "再インストールしたときのために残します")
+    s.xdotool("mousemove", "20", "20")
+    crop(s, w["rect"], os.path.join(out, "uninstaller-components.png"))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.environ.get("KAV_BUILD_DIR", os.path.join(ROOT, "build")))
@@ -128,15 +179,21 @@ def main():
     for p in (paths.program, paths.probe, paths.simulator):
         if not os.path.exists(p):
             sys.exit("screenshots: %s is not built" % p)
+    installers = sorted(glob.glob(os.path.join(b, "release", "check", "*-x64-setup.exe")))
+    if not installers:
+        sys.exit("screenshots: no installer in %s/release/check (run scripts/release.sh)" % b)
     os.makedirs(a.out, exist_ok=True)
-    s = kav_e2e.Session(paths, "guide")
-    try:
-        walk(s, os.path.abspath(a.out))
-    except Exception:
-        s.screenshot("failure")
-        raise
-    finally:
-        s.close()
+    out = os.path.abspath(a.out)
+    for name, fn in (("guide", lambda s: walk(s, out)),
+                     ("installer", lambda s: walk_installer(s, out, installers[-1]))):
+        s = kav_e2e.Session(paths, name)
+        try:
+            fn(s)
+        except Exception:
+            s.screenshot("failure")
+            raise
+        finally:
+            s.close()
     print("screenshots: ok")
 
 

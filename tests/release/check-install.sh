@@ -14,8 +14,9 @@
 # Default installer: $KAV_BUILD_DIR/release/check/*-x64-setup.exe, made by
 # scripts/release.sh (a 64-bit installer: this machine runs 64-bit code only;
 # see the comment at the top of scripts/release.sh). The program packed in it
-# must equal $KAV_BUILD_DIR/win64/KAV90R_HotKeyController.exe
-# (KAV_CHECK_EXE overrides). Needs the simulator of the native build.
+# must equal the one release.sh put beside it, release/check/KAV90R_HotKeyController.exe
+# (the 64-bit build without debug information; KAV_CHECK_EXE overrides).
+# Needs the simulator of the native build.
 # Prints PASS/FAIL per check and "install check: N passed, M failed"; exits
 # non-zero on any failure. Stops everything it started: the simulator by its
 # process id, Wine with `wineserver -k` on its own prefix, Xvfb by its id.
@@ -28,7 +29,7 @@ PY=/usr/bin/python3
 WORK="$B/release-check"
 PORT_NUM=7            # the host's serial ports take the low numbers in Wine
 SIM="$B/native/tools/simulator/av90r_sim"
-EXPECT_EXE="${KAV_CHECK_EXE:-$B/win64/$APP.exe}"
+EXPECT_EXE="${KAV_CHECK_EXE:-$B/release/check/$APP.exe}"
 
 INSTALLER="${1:-}"
 if [ -z "$INSTALLER" ]; then
