@@ -454,8 +454,10 @@ class Session:
                 section[k] = v
         return out
 
-    def start_program(self, args=(), name="program"):
-        p = subprocess.Popen([self.wine, self.paths.program] + list(args), env=self.env, cwd=self.work,
+    def start_program(self, args=(), name="program", env=None):
+        """Starts the program (env: extra environment, e.g. WINEDEBUG)."""
+        full_env = dict(self.env, **(env or {}))
+        p = subprocess.Popen([self.wine, self.paths.program] + list(args), env=full_env, cwd=self.work,
                              stdout=open(self._file(name + ".out"), "w"), stderr=open(self._file(name + ".err"), "w"))
         p.kav_started = time.time()
         self.programs.append(p)
@@ -508,19 +510,25 @@ class Session:
         return ws[0] if ws else None
 
     @staticmethod
+    def value_label(win, key):
+        """The value label (probe record) on the row of the caption `key`."""
+        kids = win["children"]
+        cap = [c for c in kids if c["text"] == LABEL_CAPTIONS[key]]
+        if not cap:
+            return None
+        top = cap[0]["rect"][1]
+        vals = [c for c in kids if c is not cap[0] and c["rect"][1] == top and c["rect"][0] > cap[0]["rect"][0]]
+        return vals[0] if vals else None
+
+    @staticmethod
     def labels_of(win):
         """The status window's values by row: {'hotkey': '有効', 'power': 'ON', ...}.
         Each value label is the label on the same row as its caption."""
         out = {}
-        kids = win["children"]
-        for key, caption in LABEL_CAPTIONS.items():
-            cap = [c for c in kids if c["text"] == caption]
-            if not cap:
-                continue
-            top = cap[0]["rect"][1]
-            vals = [c for c in kids if c is not cap[0] and c["rect"][1] == top and c["rect"][0] > cap[0]["rect"][0]]
-            if vals:
-                out[key] = vals[0]["text"]
+        for key in LABEL_CAPTIONS:
+            v = Session.value_label(win, key)
+            if v:
+                out[key] = v["text"]
         return out
 
     def labels(self):

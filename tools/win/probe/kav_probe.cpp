@@ -8,6 +8,11 @@
 //   kav_probe check  SELECT (--text T | --id N) --state 0|1
 //   kav_probe close  SELECT                    posts WM_CLOSE
 //   kav_probe tray                             taskbar notification area
+//   kav_probe watch  SELECT --id N [--text T] [--timeout MS]
+//                    prints {"ready":...}, then polls the control's text every
+//                    millisecond and prints the Unix time at which it first
+//                    differs from T (default: its text at the start)
+//   kav_probe mem    --exe NAME                memory and CPU times of a process
 //
 // SELECT: any of --exe NAME (image file name), --class CLS, --title TEXT,
 // --hwnd N. "list" without SELECT lists every top-level window; the other
@@ -15,6 +20,9 @@
 // Exit codes: 0 done, 1 bad command line, 2 no such window, 3 no such control.
 #include <windows.h>
 #include <commctrl.h>
+#include <mmsystem.h>
+#include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -191,8 +199,8 @@ struct TArgs {
   std::wstring Command;
   std::wstring Exe, Class, Title, Text, Item;
   HWND Hwnd = nullptr;
-  bool HasHwnd = false, HasId = false, HasIndex = false, HasState = false, All = false;
-  int Id = 0, Index = 0, State = 0;
+  bool HasHwnd = false, HasId = false, HasIndex = false, HasState = false, All = false, HasText = false;
+  int Id = 0, Index = 0, State = 0, Timeout = 10000;
 };
 
 bool ParseArgs(int argc, wchar_t** argv, TArgs& a) {
@@ -218,6 +226,9 @@ bool ParseArgs(int argc, wchar_t** argv, TArgs& a) {
       a.Title = v;
     } else if (k == L"--text") {
       a.Text = v;
+      a.HasText = true;
+    } else if (k == L"--timeout") {
+      a.Timeout = static_cast<int>(std::wcstol(v.c_str(), nullptr, 0));
     } else if (k == L"--item") {
       a.Item = v;
     } else if (k == L"--hwnd") {
@@ -402,13 +413,80 @@ int CmdTray() {
   return 0;
 }
 
+double UnixNow() {
+  FILETIME ft;
+  GetSystemTimePreciseAsFileTime(&ft);
+  ULARGE_INTEGER u{{ft.dwLowDateTime, ft.dwHighDateTime}};
+  return static_cast<double>(u.QuadPart) / 1e7 - 11644473600.0;
+}
+
+std::string Seconds(double t) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.6f", t);
+  return buf;
+}
+
+int CmdWatch(const TArgs& a) {
+  HWND top = FindTarget(a);
+  if (!top) return Fail(2, "window not found");
+  TArgs byId = a;
+  byId.Text.clear();
+  HWND c = FindControl(top, byId);
+  if (!c) return Fail(3, "control not found");
+  const std::wstring from = a.HasText ? a.Text : TextOf(c);
+  Print("{\"ready\":" + Seconds(UnixNow()) + ",\"text\":" + Quote(from) + "}");
+  timeBeginPeriod(1);
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(a.Timeout);
+  int code = 4;
+  while (GetTickCount64() < deadline) {
+    const std::wstring now = TextOf(c);
+    if (now != from) {
+      Print("{\"changed\":" + Seconds(UnixNow()) + ",\"text\":" + Quote(now) + "}");
+      code = 0;
+      break;
+    }
+    Sleep(1);
+  }
+  timeEndPeriod(1);
+  if (code) Print("{\"timeout\":true}");
+  return code;
+}
+
+int CmdMem(const TArgs& a) {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return Fail(2, "no process list");
+  PROCESSENTRY32W pe{};
+  pe.dwSize = sizeof pe;
+  DWORD pid = 0;
+  for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe))
+    if (_wcsicmp(pe.szExeFile, a.Exe.c_str()) == 0) pid = pe.th32ProcessID;
+  CloseHandle(snap);
+  if (!pid) return Fail(2, "process not found");
+  HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!p) return Fail(2, "cannot open process");
+  PROCESS_MEMORY_COUNTERS_EX m{};
+  m.cb = sizeof m;
+  GetProcessMemoryInfo(p, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m);
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(p, &created, &exited, &kernel, &user);
+  auto ms = [](const FILETIME& f) {
+    return static_cast<long long>((static_cast<ULONGLONG>(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 10000);
+  };
+  CloseHandle(p);
+  Print("{\"pid\":" + Num(pid) + ",\"workingSet\":" + Num(static_cast<long long>(m.WorkingSetSize)) +
+        ",\"privateUsage\":" + Num(static_cast<long long>(m.PrivateUsage)) +
+        ",\"pagefileUsage\":" + Num(static_cast<long long>(m.PagefileUsage)) + ",\"kernelMs\":" + Num(ms(kernel)) +
+        ",\"userMs\":" + Num(ms(user)) + "}");
+  return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
   TArgs a;
   if (!ParseArgs(argc, argv, a)) {
-    std::fputs("usage: kav_probe list|click|select|check|close|tray [--exe N] [--class C] [--title T] [--hwnd H]"
-               " [--text T] [--id N] [--item T] [--index I] [--state 0|1] [--all]\n",
+    std::fputs("usage: kav_probe list|click|select|check|close|tray|watch|mem [--exe N] [--class C] [--title T] [--hwnd H]"
+               " [--text T] [--id N] [--item T] [--index I] [--state 0|1] [--timeout MS] [--all]\n",
                stderr);
     return 1;
   }
@@ -418,5 +496,7 @@ int wmain(int argc, wchar_t** argv) {
   if (a.Command == L"check") return CmdCheck(a);
   if (a.Command == L"close") return CmdClose(a);
   if (a.Command == L"tray") return CmdTray();
+  if (a.Command == L"watch") return CmdWatch(a);
+  if (a.Command == L"mem") return CmdMem(a);
   return Fail(1, "unknown command");
 }
