@@ -100,8 +100,9 @@ VIAddVersionKey /LANG=1041 "LegalCopyright" "${KAV_COPYRIGHT}"
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "${PRODUCT_NAME} を起動する"
 !define MUI_FINISHPAGE_RUN_FUNCTION LaunchProgram
-!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\doc\UserGuide.html"
+!define MUI_FINISHPAGE_SHOWREADME ""
 !define MUI_FINISHPAGE_SHOWREADME_TEXT "ユーザーガイドを開く"
+!define MUI_FINISHPAGE_SHOWREADME_FUNCTION ShowGuide
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
 !insertmacro MUI_PAGE_FINISH
 
@@ -198,6 +199,10 @@ FunctionEnd
 ; it the person's ordinary rights, as every later start from a shortcut has.
 Function LaunchProgram
   Exec '"$WINDIR\explorer.exe" "$INSTDIR\${APP_EXE}"'
+FunctionEnd
+
+Function ShowGuide
+  Exec '"$WINDIR\explorer.exe" "$INSTDIR\doc\UserGuide.html"'
 FunctionEnd
 
 Section "-un.Program" SecUnProgram
