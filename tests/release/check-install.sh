@@ -197,7 +197,8 @@ printf '[HotKey]\r\nComPort=COM%s\r\nPowerUpOnAppStart=1\r\nHotKeyEnableOnAppSta
 SIM_PID=$!
 check "simulator ready" wait_for 10 grep -q '^READY ' "$WORK/sim.out"
 
-# Signing in runs the Startup folder.
+# Signing in runs the Startup folder: wineboot without options does what a
+# log-on does, the Run keys and then the programs of the Startup folders.
 timeout 60 "$KAV_WINE" wineboot >/dev/null 2>&1
 check "signing in starts the program from the Startup shortcut (first log line)" wait_for 30 first_line_ok
 check "power-up and status request on the wire (W1, then C)" wait_for 15 frames_since 0 'W1 .*C'
