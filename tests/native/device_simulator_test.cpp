@@ -1,5 +1,6 @@
 // The switcher simulator as other tests and the demo use it: started as a
 // process, spoken to through its terminal link and its control port.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -114,6 +115,25 @@ public:
   bool Ok() const { return FFd >= 0; }
   void Send(const std::string& bytes) { ASSERT_EQ(write(FFd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
   // Collects what arrives within ms milliseconds.
+  // Reads until as many bytes as the expected reply have arrived, or the
+  // deadline passes: the window is generous so a loaded machine does not
+  // split one reply across two reads, yet a good reply returns at once.
+  std::string ReceiveLike(const std::string& expected, int ms) {
+    std::string got;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (got.size() < expected.size()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      pollfd p{FFd, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+      char buf[256];
+      const ssize_t n = read(FFd, buf, std::min(sizeof buf, expected.size() - got.size()));
+      if (n <= 0) break;
+      got.append(buf, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+
   std::string Receive(int ms) {
     std::string got;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -157,14 +177,15 @@ TEST_F(DeviceSimulator, AnswersLikeTheSwitcherAndLogsEveryFrame) {
   // In standby only power commands are answered.
   host.Send("\x1b" "C\r\x1b" "B0\r\x1b" "S2\r");
   EXPECT_EQ(host.Receive(150), "");
+
   host.Send("\x1b" "W1\r");
-  EXPECT_EQ(host.Receive(150), "\x1b" "w1\r");
+  EXPECT_EQ(host.ReceiveLike("\x1b" "w1\r", 3000), "\x1b" "w1\r");
   host.Send("\x1b" "C\r");
-  EXPECT_EQ(host.Receive(150), "\x1b" "c14\r");
+  EXPECT_EQ(host.ReceiveLike("\x1b" "c14\r", 3000), "\x1b" "c14\r");
   host.Send("noise\r\x1b" "S7\r\x1b" "B0\r\x1b" "C\r");
-  EXPECT_EQ(host.Receive(200), "\x1b" "s7\r\x1b" "b0\r\x1b" "c07\r");
+  EXPECT_EQ(host.ReceiveLike("\x1b" "s7\r\x1b" "b0\r\x1b" "c07\r", 3000), "\x1b" "s7\r\x1b" "b0\r\x1b" "c07\r");
   host.Send("\x1b" "S9\r\x1b" "X\r\x1b" "W0\r"); // input 9 and unknown letters get no answer
-  EXPECT_EQ(host.Receive(150), "\x1b" "w0\r");
+  EXPECT_EQ(host.ReceiveLike("\x1b" "w0\r", 3000), "\x1b" "w0\r");
   EXPECT_EQ(sim.Command("state"), "ok power=0 blackout=0 input=7");
 
   EXPECT_EQ(sim.Command("frames"), "ok C,B0,S2,W1,C,S7,B0,C,S9,X,W0");
@@ -194,12 +215,14 @@ TEST_F(DeviceSimulator, MisbehavesOnRequest) {
   EXPECT_EQ(sim.Command("silent 1"), "ok");
   host.Send("\x1b" "C\r");
   EXPECT_EQ(host.Receive(150), "");
+
   EXPECT_EQ(sim.Command("silent 0"), "ok");
 
   EXPECT_EQ(sim.Command("delay 300"), "ok");
   host.Send("\x1b" "C\r");
   EXPECT_EQ(host.Receive(150), "");
-  EXPECT_EQ(host.Receive(400), "\x1b" "c03\r");
+
+  EXPECT_EQ(host.ReceiveLike("\x1b" "c03\r", 3000), "\x1b" "c03\r");
   EXPECT_EQ(sim.Command("delay 0"), "ok");
 
   EXPECT_EQ(sim.Command("noise 1"), "ok");
@@ -212,13 +235,13 @@ TEST_F(DeviceSimulator, MisbehavesOnRequest) {
 
   EXPECT_EQ(sim.Command("merge 1"), "ok");
   host.Send("\x1b" "B1\r\x1b" "S2\r");
-  EXPECT_EQ(host.Receive(200), "\x1b" "b1\r\x1b" "s2\r");
+  EXPECT_EQ(host.ReceiveLike("\x1b" "b1\r\x1b" "s2\r", 3000), "\x1b" "b1\r\x1b" "s2\r");
   EXPECT_EQ(sim.Command("merge 0"), "ok");
 
   EXPECT_EQ(sim.Command("report b0").rfind("ok 1", 0), 0u);
-  EXPECT_EQ(host.Receive(100), "\x1b" "b0\r");
+  EXPECT_EQ(host.ReceiveLike("\x1b" "b0\r", 3000), "\x1b" "b0\r");
   EXPECT_EQ(sim.Command("raw 00 80 ff 0d").rfind("ok 1", 0), 0u);
-  EXPECT_EQ(host.Receive(100), std::string("\x00\x80\xff\r", 4));
+  EXPECT_EQ(host.ReceiveLike(std::string("\x00\x80\xff\r", 4), 3000), std::string("\x00\x80\xff\r", 4));
   EXPECT_EQ(sim.Command("raw 0"), "err raw HEX");
   EXPECT_EQ(sim.Command("silent 2"), "err silent 0|1");
   EXPECT_EQ(sim.Command("bogus"), "err unknown command");
@@ -230,9 +253,10 @@ TEST_F(DeviceSimulator, MisbehavesOnRequest) {
   EXPECT_EQ(sim.Command("cts 0"), "ok");
   std::thread writer([&] { host.Send("\x1b" "C\r"); });
   EXPECT_EQ(host.Receive(150), "");
+
   EXPECT_EQ(sim.Command("cts 1"), "ok");
   writer.join();
-  EXPECT_EQ(host.Receive(300), "\x1b" "c16\r");
+  EXPECT_EQ(host.ReceiveLike("\x1b" "c16\r", 3000), "\x1b" "c16\r");
 }
 
 TEST_F(DeviceSimulator, VanishesReturnsAndCleansUp) {
