@@ -17,7 +17,8 @@ Figures:
   * idle: context switches (wake-ups) per second and CPU time of the program's
     process over an idle period, per thread;
   * memory when resident: Windows' view (working set, private usage) and
-    Linux's (private resident pages), next to a minimal Wine program;
+    Linux's (anonymous and private resident pages), next to the minimal tray
+    program resident;
   * executable sizes (as built, stripped) and the DLLs it imports;
   * start-up to tray icon: from the program's first DLL load to its
     Shell_NotifyIcon(NIM_ADD) (Wine trace time stamps), next to the same
@@ -148,7 +149,7 @@ def main():
         results["hotkey_to_frame"] = hotkey_figures(s, a.presses)
         results["reply_to_label"] = reply_figures(s, a.replies)
         results["idle"] = idle_figures(s, prog.pid, a.idle)
-        results["memory"] = memory_figures(s, prog.pid)
+        results["memory"] = memory_figures(s, prog.pid, a.baseline)
         s.screenshot("bench")
     finally:
         s.close()
@@ -243,14 +244,18 @@ def idle_figures(s, pid, seconds):
             "all_threads_cpu_ms": round(sum(t["cpu_ms"] for t in threads.values()), 1), "threads": threads}
 
 
-def memory_figures(s, pid):
+def memory_figures(s, pid, baseline):
     out = {"program": {"windows": s.probe("mem", "--exe", k.PROGRAM_EXE_NAME), "linux": linux_memory(pid)}}
-    # A minimal resident Wine GUI program for comparison: Wine's own winver.
-    base = subprocess.Popen([s.wine, "winver"], env=s.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not baseline:
+        return out
+    # The minimal tray program, resident, for what Wine itself takes.
+    base = subprocess.Popen([s.wine, baseline, "stay"], env=s.env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    name = os.path.basename(baseline)
     try:
-        k.wait_for(lambda: s.probe_json("mem", "--exe", "winver.exe", quiet=True), 20, "winver")
-        time.sleep(1.0)
-        out["winver_baseline"] = {"windows": s.probe("mem", "--exe", "winver.exe"), "linux": linux_memory(base.pid)}
+        k.wait_for(lambda: s.probe_json("mem", "--exe", name, quiet=True), 20, "the baseline program")
+        time.sleep(2.0)
+        out["baseline"] = {"windows": s.probe("mem", "--exe", name), "linux": linux_memory(base.pid)}
     except k.Failure:
         pass
     finally:

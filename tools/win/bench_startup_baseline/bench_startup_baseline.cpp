@@ -1,11 +1,14 @@
 // kav_bench_startup_baseline: a window with eight Tahoma labels and a tray
 // icon, then it ends. Run under Wine with WINEDEBUG=+timestamp,+loaddll,+systray
 // it gives the time from the first DLL load to Shell_NotifyIcon(NIM_ADD) that
-// any such program pays, to compare the real program's figure with.
+// any such program pays, to compare the real program's figure with. With the
+// argument "stay" it keeps running (for the memory baseline) until ended.
 #include <windows.h>
 #include <shellapi.h>
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+#include <cwchar>
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR cmdLine, int) {
   WNDCLASSW wc{};
   wc.lpfnWndProc = DefWindowProcW;
   wc.hInstance = instance;
@@ -31,6 +34,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   nid.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
   lstrcpyW(nid.szTip, L"baseline");
   Shell_NotifyIconW(NIM_ADD, &nid);
+  if (cmdLine && wcsstr(cmdLine, L"stay")) {
+    ShowWindow(wnd, SW_SHOW);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  }
   Shell_NotifyIconW(NIM_DELETE, &nid);
   DestroyWindow(wnd);
   DeleteObject(font);
