@@ -88,14 +88,14 @@ if [ -d "$ROOT/docs/images" ]; then
 fi
 
 # Time stamps of packed files: the commit's, so packages of one commit match.
-STAMP="$(git -C "$ROOT" log -1 --format=%cd --date=format:%Y%m%d%H%M.%S 2>/dev/null || date +%Y%m%d%H%M.%S)"
+STAMP="$(TZ=UTC git -C "$ROOT" log -1 --format=%cd --date=format-local:%Y%m%d%H%M.%S 2>/dev/null || TZ=UTC date +%Y%m%d%H%M.%S)"
 
 # Portable zip: one folder with the program and the guide, as installed.
 P="$OUT/stage/$APP-$VERSION"
 mkdir -p "$P"
 cp "$EXE32" "$P/$APP.exe"
 cp -r "$OUT/stage/doc" "$P/doc"
-find "$P" -exec touch -t "$STAMP" {} +
+find "$P" -exec env TZ=UTC touch -t "$STAMP" {} +
 ZIP="$OUT/$APP-$VERSION-portable.zip"
 (cd "$OUT/stage" && find "$APP-$VERSION" -print | LC_ALL=C sort | TZ=UTC zip -q -X -D "$ZIP" -@)
 
