@@ -16,7 +16,7 @@ foreach(m ${KAV_MODULES})
   list(APPEND KAV_WIN_SOURCES ${_src})
 endforeach()
 list(REMOVE_ITEM KAV_WIN_SOURCES ${CMAKE_SOURCE_DIR}/app/win/WinMain.cpp)
-set(KAV_WIN_LIBS comctl32 shell32 ole32 uuid advapi32 version ws2_32 shlwapi gdi32 user32 kernel32 dbghelp psapi)
+set(KAV_WIN_LIBS comctl32 shell32 ole32 uuid advapi32 ws2_32 shlwapi gdi32 user32 kernel32 dbghelp psapi)
 if(KAV_WIN_SOURCES)
   add_library(kav_win STATIC ${KAV_WIN_SOURCES})
   target_link_libraries(kav_win PUBLIC kav_core ${KAV_WIN_LIBS})
@@ -37,6 +37,12 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/app/win/WinMain.cpp)
   target_link_options(KAV90R_HotKeyController PRIVATE -municode ${KAV_STATIC_LINK} -Wl,--dynamicbase -Wl,--nxcompat)
   target_link_libraries(KAV90R_HotKeyController PRIVATE kav_win)
   set(KAV_PROGRAM_EXE $<TARGET_FILE:KAV90R_HotKeyController>)
+  if(KAV_BUILD_TESTS)
+    find_program(KAV_OBJDUMP NAMES ${TOOLCHAIN_PREFIX}-objdump objdump)
+    add_test(NAME program_imports COMMAND ${CMAKE_COMMAND}
+      -DEXE=$<TARGET_FILE:KAV90R_HotKeyController> -DOBJDUMP=${KAV_OBJDUMP}
+      -P ${CMAKE_SOURCE_DIR}/cmake/check_imports.cmake)
+  endif()
 endif()
 
 add_subdirectory(tools/win)
@@ -79,4 +85,9 @@ endif()
 # tests/e2e/e2e.cmake registers them when it exists.
 if(KAV_BUILD_TESTS AND EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake)
   include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake)
+endif()
+
+# Release packages and the install/uninstall check under Wine.
+if(KAV_BUILD_TESTS AND EXISTS ${CMAKE_SOURCE_DIR}/tests/release/release.cmake)
+  include(${CMAKE_SOURCE_DIR}/tests/release/release.cmake)
 endif()
