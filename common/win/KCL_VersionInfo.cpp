@@ -9,13 +9,24 @@
 
 namespace kav {
 
+// Reads the raw version resource through the loader's resource functions
+// rather than version.dll: the program imports nothing from outside the
+// system's known DLLs, so no DLL placed beside it can be loaded in its place.
 std::optional<TVersionResource> TVersionInfo::ReadResource(const std::wstring& FileFullPath) {
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(FileFullPath.c_str(), &ignored);
-  if (size == 0) return std::nullopt;
-  std::vector<uint8_t> data(size);
-  if (!GetFileVersionInfoW(FileFullPath.c_str(), 0, size, data.data())) return std::nullopt;
-  return ParseVersionResource(data.data(), data.size());
+  HMODULE module = LoadLibraryExW(FileFullPath.c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (module == nullptr) return std::nullopt;
+  std::optional<TVersionResource> result;
+  if (HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16) /* RT_VERSION */)) {
+    const DWORD size = SizeofResource(module, info);
+    HGLOBAL loaded = LoadResource(module, info);
+    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (data != nullptr && size != 0) {
+      result = ParseVersionResource(static_cast<const uint8_t*>(data), size);
+    }
+  }
+  FreeLibrary(module);
+  return result;
 }
 
 TVersionInfo::TVersionInfo(const std::wstring& FileFullPath) {
