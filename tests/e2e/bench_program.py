@@ -30,7 +30,6 @@ import argparse
 import json
 import os
 import re
-import shutil
 import statistics
 import subprocess
 import sys

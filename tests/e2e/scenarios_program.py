@@ -4,7 +4,7 @@ the log of one run, a vanishing switcher and the About dialog."""
 
 import time
 
-from kav_e2e import (DEFAULT_KEYS, LABEL_CAPTIONS, MAIN_WINDOW_CLASS, APP_WINDOW_CLASS, DIALOG_CLASS,
+from kav_e2e import (DEFAULT_KEYS, LABEL_CAPTIONS, MAIN_WINDOW_CLASS, APP_WINDOW_CLASS,
                      PORT_ERROR_TEXT, PRODUCT_NAME, MODEL_NAME, Failure, check, check_eq, holds_for, log,
                      scenario, wait_for)
 
