@@ -350,6 +350,15 @@ void TFormEnvSettings::EndModal(int Result) {
 void TFormEnvSettings::Close() { EndModal(IDCANCEL); }
 
 bool TFormEnvSettings::PreTranslateMessage(const MSG& Msg) {
+  // Ctrl+Break arrives as VK_CANCEL, which the dialog manager takes for
+  // Escape; in a key field it is a key press like any other.
+  if ((Msg.message == WM_KEYDOWN || Msg.message == WM_KEYUP) && Msg.wParam == VK_CANCEL &&
+      GetDlgCtrlID(Msg.hwnd) >= IDC_HOTKEY_FIRST && GetDlgCtrlID(Msg.hwnd) < IDC_HOTKEY_FIRST + FieldCount() &&
+      IsChild(FHandle, Msg.hwnd)) {
+    TranslateMessage(&Msg);
+    DispatchMessageW(&Msg);
+    return true;
+  }
   if (Msg.message != WM_KEYDOWN || Msg.wParam != VK_TAB || !IsInside(FHandle, Msg.hwnd)) return false;
   if (GetKeyState(VK_MENU) < 0) return false;
   const bool backwards = GetKeyState(VK_SHIFT) < 0;
@@ -573,7 +582,16 @@ void TFormEnvSettings::HotKeyExit(int Field) {
 
 void TFormEnvSettings::HotKeyChange(int Field) {
   if (FSettingField) return;  // the program's own change, not the user's
-  const THotKeyValue shown = GetFieldValue(Field);
+  THotKeyValue shown = GetFieldValue(Field);
+  if (shown == 0) {
+    // Some hot-key controls report modifier keys held alone as no value at
+    // all rather than as modifiers without a key: take them from the keyboard.
+    std::uint8_t held = 0;
+    if (GetKeyState(VK_SHIFT) < 0) held |= HotKeyFlagShift;
+    if (GetKeyState(VK_CONTROL) < 0) held |= HotKeyFlagControl;
+    if (GetKeyState(VK_MENU) < 0) held |= HotKeyFlagAlt;
+    shown = MakeHotKeyValue(0, held);
+  }
   if (shown != HotKeyPlaceholder && HotKeyFieldNeedsReset(shown)) {
     FFallbacks[Field].ResetToPlaceholder(shown);
     SetFieldValue(Field, HotKeyPlaceholder);

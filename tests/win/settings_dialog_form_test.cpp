@@ -430,6 +430,54 @@ TEST_F(SettingsDialog, KeyFieldRules) {
   EXPECT_EQ(FHost.Calls.size(), 1u);
 }
 
+namespace {
+void SendKey(WORD vk, bool down) {
+  INPUT in{};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = vk;
+  in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+  in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+  SendInput(1, &in, sizeof in);
+}
+} // namespace
+
+// Real keyboard input: a modifier held alone never becomes a value, whatever
+// the control reports for it; the key pressed with it then counts.
+TEST_F(SettingsDialog, ModifierHeldAloneShowsThePlaceholder) {
+  WriteStoredFile();
+  Open();
+  TScript::Run(*FForm, {
+      [&] {
+        ShowHotKeyPage();
+        SetForegroundWindow(FForm->Handle());
+        SetFocus(Field(2));
+        SendKey(VK_CONTROL, true);
+      },
+      [&] {
+        EXPECT_EQ(Value(2), HotKeyPlaceholder);
+        SendKey('M', true);
+        SendKey('M', false);
+      },
+      [&] {
+        EXPECT_EQ(Value(2), 0x024D);
+        SendKey(VK_CONTROL, false);
+      },
+      [&] {
+        EXPECT_EQ(Value(2), 0x024D);
+        SendKey(VK_SHIFT, true);
+        SendKey(VK_SHIFT, false);
+      },
+      [&] {
+        // Shift pressed and released alone: the placeholder, so leaving the
+        // field brings back what it held when it gained the focus.
+        EXPECT_EQ(Value(2), HotKeyPlaceholder);
+        SetFocus(C(Form::IDC_BTN_DEFAULT));
+        EXPECT_EQ(Value(2), 0x0070);
+        Click(Form::IDC_BTN_CANCEL);
+      },
+  });
+}
+
 TEST_F(SettingsDialog, DuplicateKeysKeepTheDialogOpen) {
   WriteStoredFile();
   Open();
@@ -660,13 +708,20 @@ TEST_F(SettingsDialog, CloseBoxAndEscapeCancel) {
   Open();
   EXPECT_EQ(TScript::Run(*FForm, {[&] { PostMessageW(FForm->Handle(), WM_CLOSE, 0, 0); }}), IDCANCEL);
   EXPECT_EQ(TScript::Run(*FForm, {[&] { PostMessageW(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0); }}), IDCANCEL);
-  // Enter in a key field neither commits nor closes.
+  // Enter and Ctrl+Break in a key field neither commit nor close.
   int result = TScript::Run(*FForm, {
       [&] {
         Click(Form::IDC_CHK_POWERUP_ON_APPSTART);
         ShowHotKeyPage();
         SetFocus(Field(5));
         PostMessageW(Field(5), WM_KEYDOWN, VK_RETURN, 0);
+      },
+      [&] {
+        EXPECT_TRUE(FForm->Visible());
+        EXPECT_EQ(Value(5), HotKeyPlaceholder);
+        // Ctrl+Break (VK_CANCEL) in a key field is a key, not Escape.
+        PostMessageW(Field(5), WM_KEYDOWN, VK_CANCEL, 0);
+        PostMessageW(Field(5), WM_KEYUP, VK_CANCEL, 0);
       },
       [&] {
         EXPECT_TRUE(FForm->Visible());
