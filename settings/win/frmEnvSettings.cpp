@@ -361,15 +361,13 @@ bool TFormEnvSettings::PreTranslateMessage(const MSG& Msg) {
   }
   if (Msg.message != WM_KEYDOWN || Msg.wParam != VK_TAB || !IsInside(FHandle, Msg.hwnd)) return false;
   if (GetKeyState(VK_MENU) < 0) return false;
-  const bool backwards = GetKeyState(VK_SHIFT) < 0;
   if (GetKeyState(VK_CONTROL) < 0) {
-    // Ctrl+Tab / Ctrl+Shift+Tab turn the pages.
+    // Ctrl+Tab / Ctrl+Shift+Tab turn the page (there are two).
     const int cur = static_cast<int>(SendMessageW(FPages, TCM_GETCURSEL, 0, 0));
     ShowPage(cur == 0 ? 1 : 0);
-    (void)backwards;
     return true;
   }
-  KeyTab(backwards);
+  KeyTab(GetKeyState(VK_SHIFT) < 0);
   return true;
 }
 
