@@ -82,6 +82,14 @@ struct TComPort::TWatcher {
 
   void Lost(DWORD Error) { PostMessageW(Target, WM_KAV_COMLOST, Error, static_cast<LPARAM>(Generation)); }
 
+  // Milliseconds since Start, on the fine clock.
+  static double WaitBlockedMs(const LARGE_INTEGER& Start) {
+    LARGE_INTEGER now{}, freq{};
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&freq);
+    return freq.QuadPart ? 1000.0 * static_cast<double>(now.QuadPart - Start.QuadPart) / static_cast<double>(freq.QuadPart) : 0.0;
+  }
+
   bool Stopping() const { return WaitForSingleObject(Stop, 0) == WAIT_OBJECT_0; }
 
   void HandOver(DWORD Events) {
@@ -117,6 +125,8 @@ struct TComPort::TWatcher {
       ResetEvent(ov.hEvent);
       DWORD events = 0;
       DWORD error = 0;
+      LARGE_INTEGER waitStart{};
+      QueryPerformanceCounter(&waitStart);
       if (!WaitCommEvent(Port, &events, &ov)) {
         error = GetLastError();
         if (error == ERROR_IO_PENDING) {
@@ -148,12 +158,17 @@ struct TComPort::TWatcher {
         // does that: it needs modem-line ioctls a pty lacks, so waiting for
         // all events fails at once and, even for received characters alone,
         // a wait that has to block is cancelled. Narrow the mask first, then
-        // fall back to looking at the queue every millisecond.
+        // fall back to looking at the queue every millisecond. A wait that
+        // did block and was only cancelled when bytes arrived still serves
+        // as a wait (no wake-ups while idle), so only waits refused at once
+        // count towards polling.
         if (mask != EV_RXCHAR) {
           mask = EV_RXCHAR;
           SetCommMask(Port, mask);
-        } else if (++failedWaits >= 2) {
-          polling = true;
+        } else if (WaitBlockedMs(waitStart) < 2) {
+          if (++failedWaits >= 2) polling = true;
+        } else {
+          failedWaits = 0;
         }
         if (stat.cbInQue) HandOver(EV_RXCHAR);
         continue;
