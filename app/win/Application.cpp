@@ -2,6 +2,7 @@
 
 #include "app/core/AppExceptions.h"
 #include "app/win/ExceptionLogger.h"
+#include "app/win/WindowRouting.h"
 #include "common/win/CallbackGuard.h"
 #include "common/win/MessageBoxSeam.h"
 
@@ -74,21 +75,15 @@ void TApplication::ShowException(const std::exception_ptr& E) {
 }
 
 LRESULT CALLBACK TApplication::WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  if (Msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(LParam);
-    auto* created = static_cast<TApplication*>(cs->lpCreateParams);
-    created->FHandle = Wnd;
-    SetWindowLongPtrW(Wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
-  }
-  auto* self = reinterpret_cast<TApplication*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA));
-  if (!self || TExceptionLogger::Crashing()) return DefWindowProcW(Wnd, Msg, WParam, LParam);
   LRESULT result = 0;
-  bool handled = false;
-  GuardCallback([&] {
-    result = self->HandleMessage(Msg, WParam, LParam);
-    handled = true;
-  });
-  return handled ? result : DefWindowProcW(Wnd, Msg, WParam, LParam);
+  switch (RouteWindowMessage(Wnd, Msg, WParam, LParam, &TApplication::FHandle, &TApplication::HandleMessage, result)) {
+  case TRouteResult::Handled:
+    return result;
+  case TRouteResult::Failed:
+  case TRouteResult::Unbound:
+    break;
+  }
+  return DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
 
 LRESULT TApplication::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {

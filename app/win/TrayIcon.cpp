@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include "app/win/ExceptionLogger.h"
+#include "app/win/WindowRouting.h"
 #include "common/win/CallbackGuard.h"
 
 namespace kav {
@@ -85,21 +86,16 @@ void TTrayIcon::Show() {
 void TTrayIcon::Notify(UINT MouseMessage) { HandleMessage(KCallbackMessage, KIconId, MouseMessage); }
 
 LRESULT CALLBACK TTrayIcon::WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  if (Msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(LParam);
-    auto* created = static_cast<TTrayIcon*>(cs->lpCreateParams);
-    created->FWnd = Wnd;
-    SetWindowLongPtrW(Wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
-  }
-  auto* self = reinterpret_cast<TTrayIcon*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA));
-  if (!self || TExceptionLogger::Crashing()) return DefWindowProcW(Wnd, Msg, WParam, LParam);
   LRESULT result = 0;
-  bool handled = false;
-  GuardCallback([&] {
-    result = self->HandleMessage(Msg, WParam, LParam);
-    handled = true;
-  });
-  return handled ? result : 0;
+  switch (RouteWindowMessage(Wnd, Msg, WParam, LParam, &TTrayIcon::FWnd, &TTrayIcon::HandleMessage, result)) {
+  case TRouteResult::Handled:
+    return result;
+  case TRouteResult::Failed:
+    return 0;
+  case TRouteResult::Unbound:
+    break;
+  }
+  return DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
 
 LRESULT TTrayIcon::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {

@@ -12,6 +12,7 @@
 #include "app/win/Application.h"
 #include "app/win/EnvSettingsForm.h"
 #include "app/win/ExceptionLogger.h"
+#include "app/win/WindowRouting.h"
 #include "app/win/FormUtil.h"
 #include "app/win/TrayIcon.h"
 #include "common/win/CallbackGuard.h"
@@ -335,23 +336,18 @@ void TFormMain::CreatePopupMenu() {
 // Window procedure
 
 LRESULT CALLBACK TFormMain::WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  if (Msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(LParam);
-    auto* created = static_cast<TFormMain*>(cs->lpCreateParams);
-    created->FHandle = Wnd;
-    SetWindowLongPtrW(Wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
-  }
-  auto* self = reinterpret_cast<TFormMain*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA));
-  if (!self || TExceptionLogger::Crashing()) return DefWindowProcW(Wnd, Msg, WParam, LParam);
   LRESULT result = 0;
-  bool handled = false;
-  GuardCallback([&] {
-    result = self->HandleMessage(Msg, WParam, LParam);
-    handled = true;
-  });
-  if (handled) return result;
-  // An exception left the handler: answer as the system would.
-  return Msg == WM_QUERYENDSESSION ? TRUE : DefWindowProcW(Wnd, Msg, WParam, LParam);
+  switch (RouteWindowMessage(Wnd, Msg, WParam, LParam, &TFormMain::FHandle, &TFormMain::HandleMessage, result)) {
+  case TRouteResult::Handled:
+    return result;
+  case TRouteResult::Failed:
+    // An exception left the handler: answer as the system would.
+    if (Msg == WM_QUERYENDSESSION) return TRUE;
+    break;
+  case TRouteResult::Unbound:
+    break;
+  }
+  return DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
 
 LRESULT TFormMain::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
