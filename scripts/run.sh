@@ -32,6 +32,8 @@ EXE="$B/win64/KAV90R_HotKeyController.exe"
 SIM="$B/native/tools/simulator/av90r_sim"
 PROBE="$B/win64/tools/win/probe/kav_probe.exe"
 if [ "$build" = 1 ]; then
+  # A fresh machine gets its packages and locale first (quick when present).
+  [ -n "${KAV_SKIP_SETUP:-}" ] || bash "$ROOT/scripts/setup.sh"
   bash "$ROOT/scripts/build.sh" native win64
 fi
 for f in "$EXE" "$SIM" "$PROBE"; do
