@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common_test_util.h"
+
 #include <cstdlib>
 #include <string>
 
@@ -24,17 +26,6 @@ std::wstring TempFile(const wchar_t* name) {
   wchar_t dir[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);
   return std::wstring(dir) + name;
-}
-
-std::wstring ReadUtf8(const std::wstring& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return {};
-  std::string bytes;
-  char buf[4096];
-  DWORD got = 0;
-  while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) bytes.append(buf, got);
-  CloseHandle(f);
-  return FromUtf8(bytes);
 }
 
 void WriteUtf8(const std::wstring& path, const std::wstring& text) {
@@ -90,7 +81,7 @@ void ExpectFaultReported(const wchar_t* mode) {
   DeleteFileW(box.c_str());
   EXPECT_EQ(RunChild(mode, log, box), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
 
-  const std::wstring record = ReadUtf8(log);
+  const std::wstring record = kavtest::ReadUtf8File(log);
   EXPECT_NE(record.find(L"Fatal fault"), std::wstring::npos) << ToUtf8(record);
   EXPECT_NE(record.find(L"EXCEPTION_ACCESS_VIOLATION (C0000005)"), std::wstring::npos);
   EXPECT_NE(record.find(L"Address: "), std::wstring::npos);
@@ -104,7 +95,7 @@ void ExpectFaultReported(const wchar_t* mode) {
   EXPECT_EQ(record[13], L':');
 
   // The standard error box: text with the full stop, the application title.
-  const std::wstring shown = ReadUtf8(box);
+  const std::wstring shown = kavtest::ReadUtf8File(box);
   EXPECT_NE(shown.find(L"caption=KTX-AV90R制御ソフト\n"), std::wstring::npos) << ToUtf8(shown);
   EXPECT_NE(shown.find(L"に対する書き込み違反がおきました.\n"), std::wstring::npos);
   EXPECT_NE(shown.find(L"flags=16\n"), std::wstring::npos); // MB_OK | MB_ICONERROR
@@ -120,7 +111,7 @@ TEST(AppCrash, EndOfSessionTearsDownBeforeTheProcessEnds) {
   const std::wstring marker = TempFile(L"kav_app_endsession.txt");
   DeleteFileW(marker.c_str());
   EXPECT_EQ(RunChild(L"endsession", marker, L""), 0u);
-  EXPECT_EQ(ReadUtf8(marker), L"torn down");
+  EXPECT_EQ(kavtest::ReadUtf8File(marker), L"torn down");
 }
 
 TEST(AppCrash, ProgramErrorRecordNamesClassLocationAndMessage) {
@@ -140,7 +131,7 @@ TEST(AppCrash, ProgramErrorRecordNamesClassLocationAndMessage) {
   }
   TExceptionLogger::LogException(nested, L"TFormMain.FormCreate");
   TExceptionLogger::SetLogFile(before);
-  const std::wstring record = ReadUtf8(log);
+  const std::wstring record = kavtest::ReadUtf8File(log);
   EXPECT_NE(record.find(L"Unhandled exception\r\n"), std::wstring::npos) << ToUtf8(record);
   EXPECT_NE(record.find(L"  Location: TFormMain.FormCreate\r\n"), std::wstring::npos);
   EXPECT_NE(record.find(L"  Message: 設定ファイルがありません\r\n"), std::wstring::npos);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common_test_util.h"
+
 #include <deque>
 #include <functional>
 #include <stdexcept>
@@ -87,17 +89,6 @@ public:
     return IDOK;
   }
 };
-
-std::wstring ReadUtf8File(const std::wstring& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return {};
-  std::string bytes;
-  char buf[4096];
-  DWORD got = 0;
-  while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) bytes.append(buf, got);
-  CloseHandle(f);
-  return FromUtf8(bytes);
-}
 
 void PumpFor(DWORD ms) {
   const DWORD start = GetTickCount();
@@ -254,7 +245,7 @@ TEST_F(FormMainTest, WindowsAfterCreation) {
   EXPECT_EQ(Form->ModelName(), L"KTX-AV90R");
 
   // The first log line names the computer.
-  EXPECT_NE(ReadUtf8File(LogFile).find(L"起動準備, コンピューター名："), std::wstring::npos);
+  EXPECT_NE(kavtest::ReadUtf8File(LogFile).find(L"起動準備, コンピューター名："), std::wstring::npos);
 }
 
 TEST_F(FormMainTest, PopupMenuItemsAndGreying) {
@@ -476,7 +467,7 @@ TEST_F(FormMainTest, StartupWithStoredPort) {
   EXPECT_EQ(outer.right, (work.right - work.left) - 5);
   EXPECT_EQ(outer.bottom, (work.bottom - work.top) - 5);
 
-  EXPECT_NE(ReadUtf8File(LogFile).find(L" 起動\r\n"), std::wstring::npos);
+  EXPECT_NE(kavtest::ReadUtf8File(LogFile).find(L" 起動\r\n"), std::wstring::npos);
 }
 
 TEST_F(FormMainTest, StartupWithMissingPortShowsOneBoxAndStillEnablesHotKeys) {
@@ -499,7 +490,7 @@ TEST_F(FormMainTest, FirstStartAsksForThePortThenRunsTheSettingsPath) {
     // Hot keys off and the dialog-open state while it is shown; "起動" not yet logged.
     EXPECT_TRUE(Form->FormShowFlg());
     EXPECT_FALSE(Form->HotKeyEnabled());
-    EXPECT_EQ(ReadUtf8File(LogFile).find(L" 起動\r\n"), std::wstring::npos);
+    EXPECT_EQ(kavtest::ReadUtf8File(LogFile).find(L" 起動\r\n"), std::wstring::npos);
     EXPECT_EQ(GetWindowLongPtrW(App->Handle(), GWL_EXSTYLE), static_cast<LONG_PTR>(WS_EX_TOOLWINDOW));
     EnvForm.GivenSettings->SetComPort(L"COM7"); // the user picks a port and presses OK
   };
@@ -520,7 +511,7 @@ TEST_F(FormMainTest, FirstStartAsksForThePortThenRunsTheSettingsPath) {
   // No power-up, no status request; the link moves to the stored port.
   EXPECT_EQ(Device.Calls, (std::vector<std::string>{"port COM7"}));
   EXPECT_FALSE(IsWindowVisible(Form->Handle()));
-  EXPECT_NE(ReadUtf8File(LogFile).find(L" 起動\r\n"), std::wstring::npos);
+  EXPECT_NE(kavtest::ReadUtf8File(LogFile).find(L" 起動\r\n"), std::wstring::npos);
 }
 
 TEST_F(FormMainTest, SettingsPathWithHotKeysOnAsksFirst) {

@@ -8,6 +8,9 @@
 #include <iterator>
 #include <string>
 
+#include "common/core/TextUtil.h"
+#include "common/win/KCL_AppData.h"
+
 namespace kavtest {
 
 inline bool RemoveTree(const std::wstring& Path) {
@@ -157,5 +160,30 @@ inline bool HasUsersModifyGrant(const std::wstring& Path) {
 inline bool FileAclsAreKept() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
 }
+
+// A UTF-8 text file (a log, say) as wide text; empty when it cannot be read.
+// Shares read and write so a file the program under test holds can be read.
+inline std::wstring ReadUtf8File(const std::wstring& Path) {
+  HANDLE f = CreateFileW(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return {};
+  std::string bytes;
+  char buf[4096];
+  DWORD got = 0;
+  while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) bytes.append(buf, got);
+  CloseHandle(f);
+  return kav::FromUtf8(bytes);
+}
+
+// Points SettingsIniFile at a file for the life of the object.
+class TSettingsPath {
+public:
+  explicit TSettingsPath(const std::wstring& Path) : FOld(kav::SettingsIniFile) { kav::SettingsIniFile = Path; }
+  ~TSettingsPath() { kav::SettingsIniFile = FOld; }
+  TSettingsPath(const TSettingsPath&) = delete;
+  TSettingsPath& operator=(const TSettingsPath&) = delete;
+
+private:
+  std::wstring FOld;
+};
 
 } // namespace kavtest

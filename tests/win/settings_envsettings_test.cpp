@@ -12,18 +12,10 @@
 #include "settings/win/clsEnvSettings.h"
 
 using namespace kav;
+using kavtest::TSettingsPath;
 using kavtest::TTempDir;
 
 namespace {
-
-class TSettingsPath {
-public:
-  explicit TSettingsPath(const std::wstring& Path) : FOld(SettingsIniFile) { SettingsIniFile = Path; }
-  ~TSettingsPath() { SettingsIniFile = FOld; }
-
-private:
-  std::wstring FOld;
-};
 
 void ExpectDefaults(const TEnvSettings& s) {
   EXPECT_EQ(s.ComPort(), L"");

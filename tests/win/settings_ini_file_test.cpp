@@ -7,19 +7,10 @@
 #include "settings/win/IniFile.h"
 
 using namespace kav;
+using kavtest::TSettingsPath;
 using kavtest::TTempDir;
 
 namespace {
-
-// Points SettingsIniFile at a file for the life of the object.
-class TSettingsPath {
-public:
-  explicit TSettingsPath(const std::wstring& Path) : FOld(SettingsIniFile) { SettingsIniFile = Path; }
-  ~TSettingsPath() { SettingsIniFile = FOld; }
-
-private:
-  std::wstring FOld;
-};
 
 std::string Sjis(const std::wstring& Text) { return kavtest::ToCodePage(Text, 932); }
 
