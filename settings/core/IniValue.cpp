@@ -14,15 +14,18 @@ int HexDigit(wchar_t c) {
 }
 
 std::optional<int32_t> ParseHex(const std::wstring& Text, size_t Pos) {
-  // Up to eight digits: the 32-bit pattern, so "$FFFFFFFF" reads as -1.
-  if (Pos >= Text.size() || Text.size() - Pos > 8) return std::nullopt;
-  uint32_t value = 0;
+  // Read by value, not by digit count: leading zeros are free ("0x000000071"
+  // is 113), and a value up to FFFFFFFF is the 32-bit pattern ("$FFFFFFFF" is
+  // -1). Anything larger does not fit and gives the default.
+  if (Pos >= Text.size()) return std::nullopt;
+  uint64_t value = 0;
   for (size_t i = Pos; i < Text.size(); ++i) {
     const int d = HexDigit(Text[i]);
     if (d < 0) return std::nullopt;
-    value = (value << 4) | static_cast<uint32_t>(d);
+    value = (value << 4) | static_cast<uint64_t>(d);
+    if (value > 0xFFFFFFFFULL) return std::nullopt;
   }
-  return static_cast<int32_t>(value);
+  return static_cast<int32_t>(static_cast<uint32_t>(value));
 }
 
 std::optional<int32_t> ParseDecimal(const std::wstring& Text, size_t Pos) {

@@ -11,9 +11,9 @@ namespace kav {
 inline constexpr size_t KIniMaxValueLength = 2047;
 
 // A 32-bit signed integer from its stored text: decimal with optional sign,
-// or hexadecimal after "0x"/"0X" or "$" (up to 8 digits, taken as the 32-bit
-// pattern, so $FFFFFFFF is -1). nullopt for anything else, including empty
-// text and decimal values outside the 32-bit range.
+// or hexadecimal after "0x"/"0X" or "$" (any number of leading zeros; a value
+// up to FFFFFFFF is taken as the 32-bit pattern, so $FFFFFFFF is -1). nullopt
+// for anything else, including empty text and values that do not fit 32 bits.
 std::optional<int32_t> ParseIniInteger(const std::wstring& Text);
 
 // ParseIniInteger, or Default when the text does not convert.

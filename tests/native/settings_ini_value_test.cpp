@@ -23,6 +23,15 @@ TEST(IniValue, IntegersInHexWithEitherPrefix) {
   // Eight digits are the 32-bit pattern.
   EXPECT_EQ(IniTextToInteger(L"$FFFFFFFF", 0), -1);
   EXPECT_EQ(IniTextToInteger(L"0x80000000", 0), INT32_MIN);
+  // Leading zeros do not count against the width: the value decides.
+  EXPECT_EQ(IniTextToInteger(L"0x000000071", 0), 113);
+  EXPECT_EQ(IniTextToInteger(L"$000000010", 0), 16);
+  EXPECT_EQ(IniTextToInteger(L"0x" + std::wstring(40, L'0') + L"24D", 0), 589);
+  EXPECT_EQ(IniTextToInteger(L"$0FFFFFFFF", 0), -1);
+  // What does not fit 32 bits still gives the default, zeros or not.
+  EXPECT_EQ(IniTextToInteger(L"0x000100000000", 30), 30);
+  EXPECT_EQ(IniTextToInteger(L"$1FFFFFFFF", 30), 30);
+  EXPECT_EQ(IniTextToInteger(L"0x" + std::wstring(40, L'F'), 30), 30);
 }
 
 TEST(IniValue, AnythingElseGivesTheDefault) {
