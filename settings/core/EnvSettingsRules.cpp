@@ -1,6 +1,7 @@
 #include "settings/core/EnvSettingsRules.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kav {
 
@@ -79,14 +80,6 @@ std::vector<THotKeyStoreItem> HotKeyStoreItems(std::span<const THotKeyValue> Fie
   return items;
 }
 
-std::vector<std::wstring> ComPortListItems() {
-  std::vector<std::wstring> items;
-  items.reserve(ComPortListMax + 1);
-  items.emplace_back(KComPortNotSelected);
-  for (int n = 1; n <= ComPortListMax; ++n) items.push_back(L"COM" + std::to_wstring(n));
-  return items;
-}
-
 namespace {
 // Port names are ASCII: fold only A-Z so that no locale is involved.
 wchar_t FoldAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
@@ -97,6 +90,36 @@ bool SameTextAscii(const std::wstring& a, const std::wstring& b) {
 }
 } // namespace
 
+int ComPortNumber(const std::wstring& Port) {
+  // Windows numbers ports up to 256; nine digits keep the arithmetic in range.
+  if (Port.size() < 4 || Port.size() > 12 || !SameTextAscii(Port.substr(0, 3), L"COM") || Port[3] == L'0') return 0;
+  int n = 0;
+  for (std::size_t i = 3; i < Port.size(); ++i) {
+    if (Port[i] < L'0' || Port[i] > L'9') return 0;
+    n = n * 10 + (Port[i] - L'0');
+  }
+  return n;
+}
+
+std::vector<std::wstring> ComPortListItems(std::span<const std::wstring> PresentPorts, const std::wstring& StoredPort) {
+  std::vector<std::wstring> items;
+  items.reserve(ComPortListMax + 1 + PresentPorts.size() + 1);
+  items.emplace_back(KComPortNotSelected);
+  for (int n = 1; n <= ComPortListMax; ++n) items.push_back(L"COM" + std::to_wstring(n));
+
+  std::vector<std::pair<int, std::wstring>> above;
+  for (const auto& port : PresentPorts) {
+    const int n = ComPortNumber(port);
+    if (n > ComPortListMax) above.emplace_back(n, port);
+  }
+  std::stable_sort(above.begin(), above.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto& [n, port] : above) {
+    if (FindComPortIndex(items, port) < 0) items.push_back(std::move(port));
+  }
+  if (!StoredPort.empty() && FindComPortIndex(items, StoredPort) < 0) items.push_back(StoredPort);
+  return items;
+}
+
 std::int32_t FindComPortIndex(std::span<const std::wstring> Items, const std::wstring& Port) {
   if (Port.empty()) return -1;
   for (std::size_t i = 0; i < Items.size(); ++i) {
@@ -105,8 +128,9 @@ std::int32_t FindComPortIndex(std::span<const std::wstring> Items, const std::ws
   return -1;
 }
 
-std::wstring ComPortToStore(std::int32_t SelectedIndex, const std::wstring& ListText) {
-  if (SelectedIndex <= 0) return std::wstring();
+std::wstring ComPortToStore(std::int32_t SelectedIndex, const std::wstring& ListText, const std::wstring& StoredPort) {
+  if (SelectedIndex < 0) return StoredPort;  // nothing chosen: nothing to change
+  if (SelectedIndex == 0) return std::wstring();
   return ListText;
 }
 

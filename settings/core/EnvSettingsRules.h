@@ -116,16 +116,23 @@ struct THotKeyStoreItem {
 // Storing writes every field, whatever the table held: one item per field.
 std::vector<THotKeyStoreItem> HotKeyStoreItems(std::span<const THotKeyValue> Fields);
 
-// The port list: "選択してください", then "COM1" to "COM20".
+// The port list: "選択してください", "COM1" to "COM20" at their usual places,
+// then the ports the system has above COM20 (PresentPorts, as the system
+// names them; others are ignored) in number order, then StoredPort when the
+// list still lacks it, so that a stored port is shown and kept.
 inline constexpr int ComPortListMax = 20;
 extern const wchar_t KComPortNotSelected[];  // "選択してください"
-std::vector<std::wstring> ComPortListItems();
+std::vector<std::wstring> ComPortListItems(std::span<const std::wstring> PresentPorts = {},
+                                           const std::wstring& StoredPort = std::wstring());
+// The number n of a port named "COM" followed by n (any case; no sign, no
+// leading zero), or 0 for any other name.
+int ComPortNumber(const std::wstring& Port);
 // Index of the item equal to Port without regard to case; -1 when none
 // matches (an empty port matches nothing).
 std::int32_t FindComPortIndex(std::span<const std::wstring> Items, const std::wstring& Port);
-// The port to store: empty for item 0 ("選択してください") and for no
-// selection (the list's text is then empty), the list's text otherwise.
-std::wstring ComPortToStore(std::int32_t SelectedIndex, const std::wstring& ListText);
+// The port to store: empty for item 0 ("選択してください"), the stored port
+// unchanged when nothing is selected, the list's text otherwise.
+std::wstring ComPortToStore(std::int32_t SelectedIndex, const std::wstring& ListText, const std::wstring& StoredPort);
 
 // Texts of the communication test (ModelName for every %s).
 std::wstring ComPortSelectPromptText(const std::wstring& ModelName);

@@ -258,6 +258,11 @@ void TFormEnvSettings::SetEnvSettings(THotKeyInfoList& HotKeyInfoList, TEnvSetti
 
 void TFormEnvSettings::SetComPortTestFunc(TComPortTestFunc Func) { FComPortTest = std::move(Func); }
 
+void TFormEnvSettings::SetSerialCommKey(HKEY Root, std::wstring SubKey) {
+  FSerialCommRoot = Root;
+  FSerialCommKey = std::move(SubKey);
+}
+
 // ---------------------------------------------------------------------------
 // Modal display
 
@@ -671,7 +676,8 @@ void TFormEnvSettings::InitGUI() {
     SendMessageW(FCheckBoxes[i], BM_SETCHECK, record[i] ? BST_CHECKED : BST_UNCHECKED, 0);
 
   SendMessageW(FcmbComPortNum, CB_RESETCONTENT, 0, 0);
-  const auto items = ComPortListItems();
+  const auto items =
+      ComPortListItems(ReadSerialCommPorts(FSerialCommRoot, FSerialCommKey.c_str()), FEnvSettings->ComPort());
   for (const auto& item : items) SendMessageW(FcmbComPortNum, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
   const int32_t index = FindComPortIndex(items, FEnvSettings->ComPort());
   SendMessageW(FcmbComPortNum, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
@@ -748,7 +754,7 @@ bool TFormEnvSettings::DoProcess_Apply() {
   r.SetPowerUpOnHotKeyCtrl(boxes[3]);
   r.SetWindowVisible(boxes[4]);
   const int index = ComPortIndex();
-  r.SetComPort(ComPortToStore(index, ComPortText()));
+  r.SetComPort(ComPortToStore(index, ComPortText(), r.ComPort()));
   FComPortIndex_Old = index;
   try {
     DoProcess_Store();

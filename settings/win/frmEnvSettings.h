@@ -22,7 +22,9 @@
 //   1106  chkWindowVisible           "ウィンドウ表示を自動起動する(&W)"
 //   1107  grpComPort       "COMポート設定"
 //   1108  lblComPortNum    "ポート番号："
-//   1109  cmbComPortNum    drop-down list: "選択してください", "COM1" .. "COM20"
+//   1109  cmbComPortNum    drop-down list: "選択してください", "COM1" .. "COM20",
+//                          the system's ports above COM20, then the stored
+//                          port if the list still lacks it
 //   1110  btnComPortTest   "通信テスト(&T)"
 //   1201  grpCtrl          "制御"
 //   1202  grpChannel       "入力ソース選択"
@@ -40,6 +42,7 @@
 #include "hotkeys/core/HotKeyValue.h"
 #include "settings/core/EnvSettingsRules.h"
 #include "settings/win/IEnvSettingsHost.h"
+#include "settings/win/SerialCommPorts.h"
 
 namespace kav {
 
@@ -95,6 +98,10 @@ public:
   // returns true when the switcher answered. Overrides SetComPortModule.
   using TComPortTestFunc = std::function<bool(const std::wstring& AComPort)>;
   void SetComPortTestFunc(TComPortTestFunc Func);
+  // Registry key whose values list the system's serial ports, read at each
+  // showing; HKLM\HARDWARE\DEVICEMAP\SERIALCOMM unless a test points it at
+  // a key of its own.
+  void SetSerialCommKey(HKEY Root, std::wstring SubKey);
 
   // Shows the dialog modally and returns when it has been closed: IDOK after
   // OK, IDCANCEL after Cancel, Escape or the close box. The host's
@@ -192,6 +199,8 @@ private:
   std::array<THotKeyFieldFallback, HotKeyCount> FFallbacks{};
 
   TComPortTestFunc FComPortTest;
+  HKEY FSerialCommRoot = HKEY_LOCAL_MACHINE;
+  std::wstring FSerialCommKey = KSerialCommKey;
   int FModalResult = 0;
   bool FModal = false;
   unsigned FIdlePassCount = 0;

@@ -1,4 +1,5 @@
 #include "settings/core/EnvSettingsRules.h"
+#include "common/core/TextUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -180,9 +181,36 @@ TEST(SettingsDialogRules, PortList) {
   EXPECT_EQ(FindComPortIndex(items, L""), -1);
   EXPECT_EQ(FindComPortIndex(items, L"COM21"), -1);
   EXPECT_EQ(FindComPortIndex(items, L"COM5 "), -1);
-  EXPECT_EQ(ComPortToStore(0, L"選択してください"), L"");
-  EXPECT_EQ(ComPortToStore(-1, L""), L"");
-  EXPECT_EQ(ComPortToStore(5, L"COM5"), L"COM5");
+  // "選択してください" clears the port; no selection leaves the stored one.
+  EXPECT_EQ(ComPortToStore(0, L"選択してください", L"COM23"), L"");
+  EXPECT_EQ(ComPortToStore(-1, L"", L"COM23"), L"COM23");
+  EXPECT_EQ(ComPortToStore(-1, L"", L""), L"");
+  EXPECT_EQ(ComPortToStore(5, L"COM5", L"COM23"), L"COM5");
+}
+
+TEST(SettingsDialogRules, PortListAddsPresentPortsAboveTwentyThenTheStoredPort) {
+  // As the system lists them: unordered, some within COM1-COM20, one twice
+  // in another case, names that are no COM number.
+  const std::vector<std::wstring> present = {L"COM34", L"COM3", L"COM21", L"CNCA0", L"com34", L"COM100",
+                                             L"COM021", L"COM", L"COM2x", L"COM25"};
+  const auto items = ComPortListItems(present, L"COM23");
+  const std::vector<std::wstring> tail(items.begin() + 21, items.end());
+  EXPECT_EQ(tail, (std::vector<std::wstring>{L"COM21", L"COM25", L"COM34", L"COM100", L"COM23"}));
+  EXPECT_EQ(items[3], L"COM3");  // COM1-COM20 keep their places
+  EXPECT_EQ(items[20], L"COM20");
+  EXPECT_EQ(FindComPortIndex(items, L"com23"), 25);
+
+  // A stored port already listed, in any case, is not added again; an empty
+  // one adds nothing; one the system does not have is added as stored.
+  EXPECT_EQ(ComPortListItems(present, L"com25").size(), 25u);
+  EXPECT_EQ(ComPortListItems(present, L"COM7").size(), 25u);
+  EXPECT_EQ(ComPortListItems({}, L"").size(), 21u);
+  EXPECT_EQ(ComPortListItems({}, L"COM5 ").back(), L"COM5 ");
+
+  EXPECT_EQ(ComPortNumber(L"COM256"), 256);
+  EXPECT_EQ(ComPortNumber(L"cOm7"), 7);
+  for (const wchar_t* name : {L"COM0", L"COM07", L"COM-1", L"COM+1", L"COM", L"LPT1", L"COM1 ", L"COM1234567890"})
+    EXPECT_EQ(ComPortNumber(name), 0) << ToUtf8(name);
 }
 
 TEST(SettingsDialogRules, CommunicationTestTexts) {

@@ -127,6 +127,8 @@ protected:
     AppDataFolder = FFolder;
     SettingsIniFile = FFolder + L"KAV90R_HotKeyController.ini";
     DeleteFileW(SettingsIniFile.c_str());
+    FPortKey = std::wstring(KPortKeyParent) + L"\\SERIALCOMM_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+               std::to_wstring(Counter);
     FOwner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     FPreviousBox = SetMessageBoxHandler([this](HWND owner, const std::wstring& text, const std::wstring& caption,
                                                UINT flags) {
@@ -141,6 +143,8 @@ protected:
     FList.reset();
     FSettings.reset();
     SetMessageBoxHandler(FPreviousBox);
+    RegDeleteKeyW(HKEY_CURRENT_USER, FPortKey.c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, KPortKeyParent);  // only when no other test's key is left
     DestroyWindow(FOwner);
     DeleteFileW(SettingsIniFile.c_str());
     RemoveDirectoryW(FFolder.c_str());
@@ -152,6 +156,29 @@ protected:
     FSettings = std::make_unique<TEnvSettings>();
     FForm = std::make_unique<Form>(FOwner, FHost);
     FForm->SetEnvSettings(*FList, *FSettings);
+    // The system's port list differs from machine to machine: the dialog
+    // reads a key of the test's own, empty unless the test adds ports.
+    FForm->SetSerialCommKey(HKEY_CURRENT_USER, FPortKey);
+  }
+
+  // A port as a driver lists it under SERIALCOMM (in the test's own key).
+  void AddSystemPort(const wchar_t* device, const wchar_t* port) const {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, FPortKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, device, 0, REG_SZ, reinterpret_cast<const BYTE*>(port),
+                   static_cast<DWORD>((wcslen(port) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
+  std::vector<std::wstring> PortItems() const {
+    HWND cmb = C(Form::IDC_CMB_COMPORTNUM);
+    std::vector<std::wstring> items;
+    wchar_t item[64];
+    for (LRESULT i = 0, n = SendMessageW(cmb, CB_GETCOUNT, 0, 0); i < n; ++i) {
+      SendMessageW(cmb, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item));
+      items.push_back(item);
+    }
+    return items;
   }
 
   // A file as the first showing leaves it, with port COM3.
@@ -195,7 +222,9 @@ protected:
   }
 
   static inline int Counter = 0;
+  static constexpr wchar_t KPortKeyParent[] = L"Software\\KAV90R_HotKeyController_Test";
   std::wstring FFolder;
+  std::wstring FPortKey;
   HWND FOwner = nullptr;
   TRecordingHost FHost;
   std::unique_ptr<THotKeyInfoList> FList;
@@ -575,6 +604,73 @@ TEST_F(SettingsDialog, ApplyStoresRecordAndTable) {
   });
   EXPECT_EQ(ReadIni(L"HotKey", L"ComPort"), L"");
   EXPECT_EQ(FSettings->ComPort(), L"");
+}
+
+// Ports above COM20 that the system has, then a stored port it lacks, are
+// listed; an edit elsewhere keeps the stored port, and so does OK with
+// nothing selected.
+TEST_F(SettingsDialog, PortListHoldsSystemAndStoredPortsAndKeepsTheStoredOne) {
+  WriteStoredFile();
+  WritePrivateProfileStringW(L"HotKey", L"ComPort", L"COM23", SettingsIniFile.c_str());
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, SettingsIniFile.c_str());
+  AddSystemPort(L"\\Device\\Serial0", L"COM1");
+  AddSystemPort(L"\\Device\\VCP1", L"COM34");
+  AddSystemPort(L"\\Device\\VCP0", L"COM21");
+  Open();
+  const std::vector<std::wstring> tail = {L"COM21", L"COM34", L"COM23"};
+  TScript::Run(*FForm, {
+      [&] {
+        const auto items = PortItems();
+        ASSERT_EQ(items.size(), 24u);
+        EXPECT_EQ(items[1], L"COM1");
+        EXPECT_EQ(items[20], L"COM20");
+        EXPECT_EQ(std::vector<std::wstring>(items.begin() + 21, items.end()), tail);
+        EXPECT_EQ(SendMessageW(C(Form::IDC_CMB_COMPORTNUM), CB_GETCURSEL, 0, 0), 23);
+        EXPECT_FALSE(ApplyEnabled());
+        Click(Form::IDC_CHK_POWERDOWN_OFF_APPSTART);
+      },
+      [&] {
+        EXPECT_TRUE(ApplyEnabled());
+        Click(Form::IDC_BTN_OK);
+      },
+  });
+  EXPECT_EQ(ReadIni(L"HotKey", L"PowerDownOffAppStart"), L"1");
+  EXPECT_EQ(ReadIni(L"HotKey", L"ComPort"), L"COM23");
+  EXPECT_EQ(FSettings->ComPort(), L"COM23");
+
+  // No selection (only a program can leave a drop-down list so) is no choice.
+  TScript::Run(*FForm, {
+      [&] {
+        EXPECT_EQ(PortItems().size(), 24u);  // filled afresh, nothing doubled
+        SelectPort(-1);
+        Click(Form::IDC_CHK_POWERDOWN_OFF_APPSTART);
+      },
+      [&] {
+        EXPECT_TRUE(ApplyEnabled());
+        Click(Form::IDC_BTN_OK);
+      },
+  });
+  EXPECT_EQ(ReadIni(L"HotKey", L"PowerDownOffAppStart"), L"0");
+  EXPECT_EQ(ReadIni(L"HotKey", L"ComPort"), L"COM23");
+
+  // Without a key of its own the dialog reads the system's SERIALCOMM key.
+  HKEY system = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, KSerialCommKey, 0, nullptr, REG_OPTION_VOLATILE,
+                            KEY_SET_VALUE, nullptr, &system, &disposition),
+            ERROR_SUCCESS);
+  const wchar_t port[] = L"COM57";
+  RegSetValueExW(system, L"\\Device\\KavTestPort", 0, REG_SZ, reinterpret_cast<const BYTE*>(port), sizeof port);
+  Form plain(FOwner, FHost);
+  plain.SetEnvSettings(*FList, *FSettings);
+  TScript::Run(plain, {[&] {
+    HWND cmb = plain.Control(Form::IDC_CMB_COMPORTNUM);
+    EXPECT_GE(SendMessageW(cmb, CB_FINDSTRINGEXACT, 20, reinterpret_cast<LPARAM>(port)), 21);
+    SendMessageW(plain.Control(Form::IDC_BTN_CANCEL), BM_CLICK, 0, 0);
+  }});
+  RegDeleteValueW(system, L"\\Device\\KavTestPort");
+  RegCloseKey(system);
+  if (disposition == REG_CREATED_NEW_KEY) RegDeleteKeyW(HKEY_LOCAL_MACHINE, KSerialCommKey);
 }
 
 TEST_F(SettingsDialog, RefusedWriteIsShownAndTheDialogStaysOpen) {
