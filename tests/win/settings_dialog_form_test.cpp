@@ -9,7 +9,9 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -832,37 +834,77 @@ TEST_F(SettingsDialog, CloseBoxAndEscapeCancel) {
 
 namespace {
 
-// Writes what the screen shows of Wnd as a 24-bit BMP file.
-bool SaveWindowBitmap(HWND wnd, const std::wstring& path) {
+// What the screen shows of a window, one 0x00RRGGBB value a pixel, top row first.
+struct TCapture {
+  int Width = 0, Height = 0;
+  std::vector<DWORD> Pixels;
+
+  DWORD At(int x, int y) const { return Pixels[static_cast<std::size_t>(y) * Width + x]; }
+  // Pixels inside R (window coordinates) dark enough to be text on a button face.
+  int DarkPixels(const RECT& r) const {
+    int n = 0;
+    for (int y = std::max(0, int(r.top)); y < std::min(Height, int(r.bottom)); ++y)
+      for (int x = std::max(0, int(r.left)); x < std::min(Width, int(r.right)); ++x) {
+        const DWORD p = At(x, y);
+        if (((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF) < 3 * 96) ++n;
+      }
+    return n;
+  }
+  // Pixels inside R that differ from Other's.
+  int DifferingPixels(const TCapture& Other, const RECT& r) const {
+    int n = 0;
+    for (int y = std::max(0, int(r.top)); y < std::min(Height, int(r.bottom)); ++y)
+      for (int x = std::max(0, int(r.left)); x < std::min(Width, int(r.right)); ++x) n += At(x, y) != Other.At(x, y);
+    return n;
+  }
+};
+
+TCapture CaptureWindow(HWND wnd) {
   RECT rc;
   GetWindowRect(wnd, &rc);
-  const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+  TCapture c{rc.right - rc.left, rc.bottom - rc.top, {}};
   HDC screen = GetDC(nullptr);
   HDC mem = CreateCompatibleDC(screen);
   BITMAPINFO bi{};
-  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), c.Width, -c.Height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
   void* bits = nullptr;
   HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
-  GdiFlush();
-  SelectObject(mem, old);
-  const DWORD stride = ((w * 3 + 3) / 4) * 4;
-  const DWORD size = stride * static_cast<DWORD>(h);
-  BITMAPFILEHEADER fh{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0, 0,
-                      sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
-  bool ok = false;
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (f != INVALID_HANDLE_VALUE) {
-    DWORD put = 0;
-    ok = WriteFile(f, &fh, sizeof fh, &put, nullptr) && WriteFile(f, &bi.bmiHeader, sizeof bi.bmiHeader, &put, nullptr) &&
-         WriteFile(f, bits, size, &put, nullptr);
-    CloseHandle(f);
+  if (bmp && bits) {
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, c.Width, c.Height, screen, rc.left, rc.top, SRCCOPY);
+    GdiFlush();
+    SelectObject(mem, old);
+    const auto* p = static_cast<const DWORD*>(bits);
+    c.Pixels.assign(p, p + static_cast<std::size_t>(c.Width) * c.Height);
+    for (auto& px : c.Pixels) px &= 0xFFFFFF;
   }
-  DeleteObject(bmp);
+  if (bmp) DeleteObject(bmp);
   DeleteDC(mem);
   ReleaseDC(nullptr, screen);
+  return c;
+}
+
+// Writes a capture as a 32-bit BMP file for people to look at.
+bool SaveBitmap(const TCapture& c, const std::wstring& path) {
+  BITMAPINFOHEADER ih{sizeof(BITMAPINFOHEADER), c.Width, -c.Height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  const DWORD size = static_cast<DWORD>(c.Pixels.size() * sizeof(DWORD));
+  BITMAPFILEHEADER fh{0x4D42, static_cast<DWORD>(sizeof fh + sizeof ih + size), 0, 0, sizeof fh + sizeof ih};
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  DWORD put = 0;
+  const bool ok = WriteFile(f, &fh, sizeof fh, &put, nullptr) && WriteFile(f, &ih, sizeof ih, &put, nullptr) &&
+                  WriteFile(f, c.Pixels.data(), size, &put, nullptr) && put == size;
+  CloseHandle(f);
   return ok;
+}
+
+// R of a control in the coordinates of window Wnd's capture.
+RECT RectIn(HWND wnd, HWND control) {
+  RECT w, r;
+  GetWindowRect(wnd, &w);
+  GetWindowRect(control, &r);
+  OffsetRect(&r, -w.left, -w.top);
+  return r;
 }
 
 std::wstring BinaryDirFile(const wchar_t* name) {
@@ -875,18 +917,52 @@ std::wstring BinaryDirFile(const wchar_t* name) {
 } // namespace
 
 // Both pages as a person sees them: settings_dialog_basic.bmp and
-// settings_dialog_hotkeys.bmp in the build folder.
+// settings_dialog_hotkeys.bmp in the build folder. Each capture is the
+// dialog's size, is drawn (text where its controls stand), and turning the
+// page changes the page and nothing below it.
 TEST_F(SettingsDialog, ScreenshotsOfBothPages) {
   WriteStoredFile();
   Open();
+  TCapture basic, hotkeys;
+  const auto redraw = [&] {
+    RedrawWindow(FForm->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  };
   TScript::Run(*FForm, {
-      [&] { RedrawWindow(FForm->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW); },
-      [&] { EXPECT_TRUE(SaveWindowBitmap(FForm->Handle(), BinaryDirFile(L"settings_dialog_basic.bmp"))); },
+      redraw,
+      [&] { basic = CaptureWindow(FForm->Handle()); },
       [&] {
         ShowHotKeyPage();
-        RedrawWindow(FForm->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        redraw();
       },
-      [&] { EXPECT_TRUE(SaveWindowBitmap(FForm->Handle(), BinaryDirFile(L"settings_dialog_hotkeys.bmp"))); },
+      [&] { hotkeys = CaptureWindow(FForm->Handle()); },
       [&] { Click(Form::IDC_BTN_CANCEL); },
   });
+  EXPECT_TRUE(SaveBitmap(basic, BinaryDirFile(L"settings_dialog_basic.bmp")));
+  EXPECT_TRUE(SaveBitmap(hotkeys, BinaryDirFile(L"settings_dialog_hotkeys.bmp")));
+
+  HWND dlg = FForm->Handle();
+  RECT wr;
+  GetWindowRect(dlg, &wr);
+  for (const TCapture* c : {&basic, &hotkeys}) {
+    EXPECT_EQ(c->Width, wr.right - wr.left);
+    EXPECT_EQ(c->Height, wr.bottom - wr.top);
+    ASSERT_EQ(c->Pixels.size(), static_cast<std::size_t>(c->Width) * c->Height) << "nothing captured";
+    // A drawn dialog, not one colour: face, frame, text.
+    EXPECT_GE(std::set<DWORD>(c->Pixels.begin(), c->Pixels.end()).size(), 4u);
+    EXPECT_GT(c->DarkPixels(RectIn(dlg, C(Form::IDC_BTN_OK))), 10) << "OK without its text";
+  }
+  // Each page by its controls: the check boxes' text on the first, the key
+  // fields' labels and values on the second.
+  EXPECT_GT(basic.DarkPixels(RectIn(dlg, C(Form::IDC_CHK_POWERUP_ON_APPSTART))), 30);
+  EXPECT_GT(basic.DarkPixels(RectIn(dlg, C(Form::IDC_CMB_COMPORTNUM))), 10);  // "COM3"
+  EXPECT_GT(hotkeys.DarkPixels(RectIn(dlg, C(Form::IDC_LBL_HOTKEY_FIRST))), 30);
+  EXPECT_GT(hotkeys.DarkPixels(RectIn(dlg, Field(0))), 10);  // "Ctrl + M"
+  // Turning the page redraws the page area and leaves the buttons below it.
+  const RECT page = RectIn(dlg, C(Form::IDC_TAB_HOTKEY));
+  const int pageArea = (page.right - page.left) * (page.bottom - page.top);
+  EXPECT_GT(hotkeys.DifferingPixels(basic, page), pageArea / 50);
+  RECT buttons = RectIn(dlg, C(Form::IDC_BTN_OK));
+  const RECT apply = RectIn(dlg, C(Form::IDC_BTN_APPLY));
+  UnionRect(&buttons, &buttons, &apply);
+  EXPECT_EQ(hotkeys.DifferingPixels(basic, buttons), 0);
 }
