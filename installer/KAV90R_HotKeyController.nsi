@@ -138,6 +138,20 @@ FunctionEnd
 !insertmacro KAV_WAIT_UNTIL_CLOSED ""
 !insertmacro KAV_WAIT_UNTIL_CLOSED "un."
 
+; The Startup shortcut lives in the all-users folder; versions before it put
+; it in the installing person's own folder. Both go.
+!macro KAV_REMOVE_STARTUP_SHORTCUTS UN
+Function ${UN}RemoveStartupShortcuts
+  SetShellVarContext all
+  Delete "$SMSTARTUP\${PRODUCT_NAME}.lnk"
+  SetShellVarContext current
+  Delete "$SMSTARTUP\${PRODUCT_NAME}.lnk"
+  SetShellVarContext all
+FunctionEnd
+!macroend
+!insertmacro KAV_REMOVE_STARTUP_SHORTCUTS ""
+!insertmacro KAV_REMOVE_STARTUP_SHORTCUTS "un."
+
 Section "${PRODUCT_NAME}（必須）" SecProgram
   SectionIn RO
   Call WaitUntilClosed
@@ -147,6 +161,12 @@ Section "${PRODUCT_NAME}（必須）" SecProgram
   SetOutPath "$INSTDIR\doc"
   File /r "${KAV_DOC_DIR}\*.*"
   SetOutPath "$INSTDIR"
+
+  ; The start-up choice is made afresh: drop the Startup shortcut of an
+  ; earlier install, from the all-users folder and from the installing
+  ; person's own one, where earlier versions put it (kept, it would start the
+  ; program twice at sign-in, or despite /NOSTARTUP).
+  Call RemoveStartupShortcuts
 
   ; Application event-log source, as the program writes it (REG_SZ path, 7).
   WriteRegStr HKLM "${EVENTLOG_KEY}" "EventMessageFile" "$INSTDIR\${APP_EXE}"
@@ -174,12 +194,14 @@ Section "スタートメニューに登録" SecStartMenu
   CreateShortcut "$SMPROGRAMS\${PRODUCT_NAME}\ユーザーガイド.lnk" "$INSTDIR\doc\UserGuide.html"
 SectionEnd
 
-; The Startup folder of the person who installs: the program is one person's
-; tool, and the hot keys belong to that person's desktop session.
+; The all-users Startup folder, like every other part of this per-machine
+; install. The installer runs elevated, maybe with an administrator's password
+; typed in by someone else: "the current user" is then that administrator,
+; whose profile is the wrong place for the person who signs in here.
 Section "スタートアップに登録（Windows の起動時に自動で起動）" SecStartup
-  SetShellVarContext current
-  CreateShortcut "$SMSTARTUP\${PRODUCT_NAME}.lnk" "$INSTDIR\${APP_EXE}" "" "$INSTDIR\${APP_EXE}" 0
   SetShellVarContext all
+  CreateDirectory "$SMSTARTUP"
+  CreateShortcut "$SMSTARTUP\${PRODUCT_NAME}.lnk" "$INSTDIR\${APP_EXE}" "" "$INSTDIR\${APP_EXE}" 0
 SectionEnd
 
 Function .onInit
@@ -211,12 +233,7 @@ Section "-un.Program" SecUnProgram
   Delete "$SMPROGRAMS\${PRODUCT_NAME}\${PRODUCT_NAME}.lnk"
   Delete "$SMPROGRAMS\${PRODUCT_NAME}\ユーザーガイド.lnk"
   RMDir "$SMPROGRAMS\${PRODUCT_NAME}"
-  ; The Startup shortcut was made in the installing person's folder; look in
-  ; the all-users one as well in case it was copied there.
-  Delete "$SMSTARTUP\${PRODUCT_NAME}.lnk"
-  SetShellVarContext current
-  Delete "$SMSTARTUP\${PRODUCT_NAME}.lnk"
-  SetShellVarContext all
+  Call un.RemoveStartupShortcuts
 
   Delete "$INSTDIR\${APP_EXE}"
   RMDir /r "$INSTDIR\doc"

@@ -7,7 +7,10 @@
 # simulator and sees it come up; makes sure the uninstaller refuses to run
 # while the program runs; uninstalls silently and finds everything gone but
 # the data folder; and finally installs without the Startup shortcut and
-# uninstalls with /REMOVEDATA, which removes the data folder too.
+# uninstalls with /REMOVEDATA, which removes the data folder too. The Startup
+# shortcut belongs in the all-users Startup folder; one that an earlier
+# version left in the person's own Startup folder goes at install and at
+# uninstall.
 #
 #   tests/release/check-install.sh [INSTALLER.exe]
 #
@@ -98,7 +101,10 @@ DATA="$C/ProgramData/KOVA/$APP"
 SMDIR_WIN="C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\$PRODUCT"
 SMDIR="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/$PRODUCT"
 appdata_win="$(W cmd /c 'echo %APPDATA%' 2>/dev/null | tr -d '\r')"
-STARTUP="$(W winepath -u "$appdata_win\\Microsoft\\Windows\\Start Menu\\Programs\\Startup" 2>/dev/null)"
+# The person's own Startup folder (where earlier versions put the shortcut)
+# and the all-users one (where it belongs).
+USER_STARTUP="$(W winepath -u "$appdata_win\\Microsoft\\Windows\\Start Menu\\Programs\\Startup" 2>/dev/null)"
+STARTUP="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp"
 EVENTLOG_KEY="HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\$APP"
 UNINST_KEY="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$APP"
 
@@ -175,7 +181,8 @@ done
 check "the guide's screenshots installed${missing_img:+ (missing:$missing_img)}" test -z "$missing_img"
 check "Start-menu shortcut points to the program" lnk_targets "$SMDIR/$PRODUCT.lnk"
 check "Start-menu shortcut to the user guide" test -f "$SMDIR/ユーザーガイド.lnk"
-check "Startup shortcut points to the program" lnk_targets "$STARTUP/$PRODUCT.lnk"
+check "Startup shortcut in the all-users Startup folder points to the program" lnk_targets "$STARTUP/$PRODUCT.lnk"
+check_not "no Startup shortcut in the installing person's own folder" test -e "$USER_STARTUP/$PRODUCT.lnk"
 check "event source: EventMessageFile is the installed program" \
   reg_is "$EVENTLOG_KEY" EventMessageFile REG_SZ "$INSTDIR_WIN\\$APP.exe"
 check "event source: TypesSupported is 7" reg_is "$EVENTLOG_KEY" TypesSupported REG_DWORD 0x7
@@ -197,9 +204,14 @@ printf '[HotKey]\r\nComPort=COM%s\r\nPowerUpOnAppStart=1\r\nHotKeyEnableOnAppSta
 SIM_PID=$!
 check "simulator ready" wait_for 10 grep -q '^READY ' "$WORK/sim.out"
 
-# Signing in runs the Startup folder: wineboot without options does what a
-# log-on does, the Run keys and then the programs of the Startup folders.
+# Signing in runs the Run keys and the programs of both Startup folders.
+# wineboot without options does what a log-on does, but Wine runs only the
+# person's own Startup folder: the all-users one is run here as Windows'
+# shell runs it, each shortcut opened as it is.
 timeout 60 "$KAV_WINE" wineboot >/dev/null 2>&1
+for lnk in "$STARTUP"/*.lnk; do
+  [ -e "$lnk" ] && "$KAV_WINE" start /unix "$lnk" >/dev/null 2>&1
+done
 check "signing in starts the program from the Startup shortcut (first log line)" wait_for 30 first_line_ok
 check "power-up and status request on the wire (W1, then C)" wait_for 15 frames_since 0 'W1 .*C'
 check "the program logs its start (起動)" wait_for 15 log_has_started
@@ -229,11 +241,16 @@ stop_sim
 
 # --- 3. Silent uninstall: everything gone but the data folder -----------------
 echo "== uninstall (defaults)"
+# A shortcut as earlier versions made it, in the person's own Startup folder.
+plant_old_startup() { mkdir -p "$USER_STARTUP" && cp "$WORK/old-startup.lnk" "$USER_STARTUP/$PRODUCT.lnk"; }
+cp "$STARTUP/$PRODUCT.lnk" "$WORK/old-startup.lnk"
+check "an earlier version's Startup shortcut planted in the person's own folder" plant_old_startup
 check "silent uninstall finishes" uninstall
 check_not "program folder removed" test -e "$INSTDIR"
 check_not "Program Files\\KOVA removed (it was empty)" test -e "$C/Program Files/KOVA"
 check_not "Start-menu folder removed" test -e "$SMDIR"
-check_not "Startup shortcut removed" test -e "$STARTUP/$PRODUCT.lnk"
+check_not "Startup shortcut removed (all users)" test -e "$STARTUP/$PRODUCT.lnk"
+check_not "earlier version's Startup shortcut removed (the person's own folder)" test -e "$USER_STARTUP/$PRODUCT.lnk"
 check_not "event source unregistered" key_exists "$EVENTLOG_KEY"
 check_not "Add/Remove Programs entry removed" key_exists "$UNINST_KEY"
 check "settings kept" grep -q "^ComPort=COM$PORT_NUM" <(tr -d '\r' < "$DATA/$APP.ini")
@@ -241,10 +258,14 @@ check "logs kept" log_count_is 2
 
 # --- 4. Without the Startup shortcut; uninstall removing the data -------------
 echo "== install /NOSTARTUP, uninstall /REMOVEDATA"
+# An earlier version's Startup shortcut would start the program at sign-in
+# despite the new choice: the install removes it.
+check "an earlier version's Startup shortcut planted again" plant_old_startup
 check "silent install /NOSTARTUP exits with 0" install /NOSTARTUP
 check "program installed" test -f "$INSTDIR/$APP.exe"
 check "Start-menu shortcut made" lnk_targets "$SMDIR/$PRODUCT.lnk"
 check_not "no Startup shortcut" test -e "$STARTUP/$PRODUCT.lnk"
+check_not "earlier version's Startup shortcut removed by the install" test -e "$USER_STARTUP/$PRODUCT.lnk"
 check "previous settings found again" grep -q "^ComPort=COM$PORT_NUM" <(tr -d '\r' < "$DATA/$APP.ini")
 check "silent uninstall /REMOVEDATA finishes" uninstall /REMOVEDATA
 check_not "program folder removed" test -e "$INSTDIR"
