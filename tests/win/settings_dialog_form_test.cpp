@@ -620,6 +620,10 @@ TEST_F(SettingsDialog, PortListHoldsSystemAndStoredPortsAndKeepsTheStoredOne) {
   AddSystemPort(L"\\Device\\VCP0", L"COM21");
   Open();
   const std::vector<std::wstring> tail = {L"COM21", L"COM34", L"COM23"};
+  const TScript::TStep pressOk = [&] {
+    EXPECT_TRUE(ApplyEnabled());
+    Click(Form::IDC_BTN_OK);
+  };
   TScript::Run(*FForm, {
       [&] {
         const auto items = PortItems();
@@ -631,10 +635,7 @@ TEST_F(SettingsDialog, PortListHoldsSystemAndStoredPortsAndKeepsTheStoredOne) {
         EXPECT_FALSE(ApplyEnabled());
         Click(Form::IDC_CHK_POWERDOWN_OFF_APPSTART);
       },
-      [&] {
-        EXPECT_TRUE(ApplyEnabled());
-        Click(Form::IDC_BTN_OK);
-      },
+      pressOk,
   });
   EXPECT_EQ(ReadIni(L"HotKey", L"PowerDownOffAppStart"), L"1");
   EXPECT_EQ(ReadIni(L"HotKey", L"ComPort"), L"COM23");
@@ -647,10 +648,7 @@ TEST_F(SettingsDialog, PortListHoldsSystemAndStoredPortsAndKeepsTheStoredOne) {
         SelectPort(-1);
         Click(Form::IDC_CHK_POWERDOWN_OFF_APPSTART);
       },
-      [&] {
-        EXPECT_TRUE(ApplyEnabled());
-        Click(Form::IDC_BTN_OK);
-      },
+      pressOk,
   });
   EXPECT_EQ(ReadIni(L"HotKey", L"PowerDownOffAppStart"), L"0");
   EXPECT_EQ(ReadIni(L"HotKey", L"ComPort"), L"COM23");
