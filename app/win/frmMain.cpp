@@ -417,7 +417,14 @@ void TFormMain::DoProcess_ShowMainWindow(bool Force) {
 void TFormMain::FormCloseQuery(bool& CanClose) {
   if (FQueryEndSession) {
     FQueryEndSession = false;
-    if (FEnvSettings && FEnvSettings->PowerDownOffAppStart() && !Device().ExecPowerCtrl(false)) ShowPortError();
+    if (FEnvSettings && FEnvSettings->PowerDownOffAppStart() && !Device().ExecPowerCtrl(false)) {
+      // Nobody can answer a box while Windows ends the session, and Windows
+      // would end the program while it waited: only the exit path shows it.
+      if (FSessionEnding)
+        Trace(L"KAV90R: power-down at session end failed");
+      else
+        ShowPortError();
+    }
     return; // CanClose stays true, also after a failed power-down
   }
   CanClose = false;
@@ -435,8 +442,15 @@ void TFormMain::WMClose() {
 
 LRESULT TFormMain::WMQueryEndSession() {
   FQueryEndSession = true;
+  FSessionEnding = true;
   bool canClose = true;
-  FormCloseQuery(canClose);
+  try {
+    FormCloseQuery(canClose);
+  } catch (...) {
+    FSessionEnding = false;
+    throw;
+  }
+  FSessionEnding = false;
   return canClose ? TRUE : FALSE;
 }
 
