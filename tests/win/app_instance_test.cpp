@@ -61,6 +61,35 @@ TEST(AppInstance, SecondGuardOfTheSameNameHandsOverItsCommandLine) {
   EXPECT_EQ(other.FindRunningApplicationWindow(), nullptr);
 }
 
+TEST(AppInstance, AGuardThatRefusesAccessMeansAnInstanceRuns) {
+  // The guard of an instance started with other rights (elevated, another
+  // account's token) may exist with a DACL that grants us nothing.
+  std::wstring name;
+  {
+    const TSingleInstanceGuard probe(L"InstanceTestRefused");
+    name = probe.MutexName();
+  }
+  ACL emptyAcl{};
+  ASSERT_TRUE(InitializeAcl(&emptyAcl, sizeof emptyAcl, ACL_REVISION));
+  SECURITY_DESCRIPTOR sd{};
+  ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, &emptyAcl, FALSE));
+  SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
+  HANDLE foreign = CreateMutexW(&sa, FALSE, name.c_str());
+  ASSERT_NE(foreign, nullptr);
+  // The system really refuses us (the situation the guard must recognise).
+  HANDLE again = CreateMutexW(nullptr, FALSE, name.c_str());
+  const DWORD error = GetLastError();
+  if (again) CloseHandle(again);
+  if (again != nullptr || error != ERROR_ACCESS_DENIED) {
+    CloseHandle(foreign);
+    GTEST_SKIP() << "this system does not check access to named objects";
+  }
+  const TSingleInstanceGuard second(L"InstanceTestRefused");
+  EXPECT_FALSE(second.IsFirstInstance());
+  CloseHandle(foreign);
+}
+
 TEST(AppInstance, NoWindowToActivateGivesUpAfterTheWait) {
   TSingleInstanceGuard first(L"InstanceTestNoWindow");
   TSingleInstanceGuard second(L"InstanceTestNoWindow");
