@@ -1,6 +1,7 @@
 // The single-instance guard: a second start finds the first, hands over its
 // command line and leaves; also with the real program as the second start.
 #include <windows.h>
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,22 @@ TEST(AppInstance, AGuardThatRefusesAccessMeansAnInstanceRuns) {
   const TSingleInstanceGuard second(L"InstanceTestRefused");
   EXPECT_FALSE(second.IsFirstInstance());
   CloseHandle(foreign);
+}
+
+TEST(AppInstance, TheApplicationObjectKeepsItsThreadInASingleThreadedApartment) {
+  {
+    const TApplication app(GetModuleHandleW(nullptr));
+    // The shell's calls need an apartment: this thread already has one, and
+    // it is single-threaded.
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+    const HRESULT sta = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    EXPECT_EQ(sta, S_FALSE);
+    if (SUCCEEDED(sta)) CoUninitialize();
+  }
+  // Gone with the application object.
+  const HRESULT mta = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  EXPECT_EQ(mta, S_OK);
+  if (SUCCEEDED(mta)) CoUninitialize();
 }
 
 TEST(AppInstance, NoWindowToActivateGivesUpAfterTheWait) {
