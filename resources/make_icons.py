@@ -68,16 +68,28 @@ def program_shader(u, v):
     return (31, 58, 95, 255)
 
 
-def lamp_shader(rgb, rim):
-    def shader(u, v):
-        if not circle(u, v, 0.5, 0.5, 0.46):
-            return None
-        if not circle(u, v, 0.5, 0.5, 0.36):
-            return rim + (255,)
-        if circle(u, v, 0.40, 0.38, 0.11):
-            return tuple(min(255, c + 90) for c in rgb) + (255,)  # highlight
-        return rgb + (255,)
-    return shader
+def square(size, fill, rim):
+    """A filled square with a darker rim, inset from the edges, on pixel
+    boundaries (no soft edges: it must stay a crisp square at every size)."""
+    inset = max(1, size // 16)
+    rim_width = max(1, size // 16)
+    rows = []
+    for py in range(size):
+        row = []
+        for px in range(size):
+            d = min(px - inset, py - inset, size - 1 - inset - px, size - 1 - inset - py)
+            if d < 0:
+                row.append((0, 0, 0, 0))
+            elif d < rim_width:
+                row.append(rim + (255,))
+            else:
+                row.append(fill + (255,))
+        rows.append(row)
+    return rows
+
+
+# The tray icon in the small-icon sizes of 100, 125, 150 and 200 % scaling.
+TRAY_SIZES = (32, 24, 20, 16)
 
 
 def dib(pixels):
@@ -119,8 +131,9 @@ def main():
     os.makedirs(folder, exist_ok=True)
     files = {
         "KAV90R_HotKeyController.ico": [render(s, program_shader) for s in (48, 32, 16)],
-        "TrayOn.ico": [render(16, lamp_shader((224, 36, 27), (140, 18, 12)))],
-        "TrayOff.ico": [render(16, lamp_shader((150, 150, 150), (96, 96, 96)))],
+        # Hot-key control on: a red square; off: the same square in grey.
+        "TrayOn.ico": [square(s, (224, 36, 27), (150, 20, 14)) for s in TRAY_SIZES],
+        "TrayOff.ico": [square(s, (150, 150, 150), (96, 96, 96)) for s in TRAY_SIZES],
     }
     for name, images in files.items():
         with open(os.path.join(folder, name), "wb") as f:

@@ -1,5 +1,8 @@
 #include "app/core/AppExceptions.h"
 
+#include <cxxabi.h>
+
+#include <cstdlib>
 #include <cwchar>
 #include <typeinfo>
 
@@ -26,6 +29,16 @@ std::wstring OwnMessage(const std::exception_ptr& E) {
   } catch (...) {
     return {};
   }
+}
+
+// "kav::EKavError" for the compiler's "N3kav9EKavErrorE"; the raw name when
+// it cannot be read.
+std::string Demangle(const char* Name) {
+  int status = 0;
+  char* readable = abi::__cxa_demangle(Name, nullptr, nullptr, &status);
+  std::string result = (status == 0 && readable) ? readable : Name;
+  std::free(readable);
+  return result;
 }
 
 // What E wraps (null when nothing).
@@ -74,12 +87,16 @@ std::wstring ExceptionMessage(const std::exception_ptr& E) {
 
 std::string ExceptionClassName(const std::exception_ptr& E) {
   if (!E) return {};
+  // The class that was thrown first is what the record must name; the
+  // wrappers around it say only that something caught and rethrew it.
+  std::exception_ptr innermost = E;
+  int depth = 0;
+  for (std::exception_ptr p = Inner(E); p && depth < 64; p = Inner(p), ++depth) innermost = p;
   try {
-    std::rethrow_exception(E);
-  } catch (const std::exception& e) {
-    return typeid(e).name();
+    std::rethrow_exception(innermost);
   } catch (...) {
-    return "unknown";
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    return type ? Demangle(type->name()) : "unknown";
   }
 }
 

@@ -41,7 +41,8 @@ bool IsShownException(const std::exception_ptr& E) noexcept;
 // nested exceptions (std::throw_with_nested), else E's own message.
 std::wstring ExceptionMessage(const std::exception_ptr& E);
 
-// Name of E's type for the error log (demangling is not attempted).
+// Readable name of the type of the innermost exception of E's nested chain
+// (E's own type when it wraps nothing), for the error log: "kav::EKavError".
 std::string ExceptionClassName(const std::exception_ptr& E);
 
 // The text of the standard exception box: a full stop is appended when the

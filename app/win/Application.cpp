@@ -1,5 +1,7 @@
 #include "app/win/Application.h"
 
+#include <objbase.h>
+
 #include "app/core/AppExceptions.h"
 #include "app/win/ExceptionLogger.h"
 #include "app/win/WindowRouting.h"
@@ -17,6 +19,9 @@ TApplication* GApplication = nullptr;
 TApplication* Application() noexcept { return GApplication; }
 
 TApplication::TApplication(HINSTANCE Instance) : FInstance(Instance) {
+  // The shell (ShellExecuteW, for one) expects a single-threaded apartment
+  // on the thread that calls it; without OLE 1 DDE, which could block it.
+  FComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = &TApplication::WndProc;
@@ -27,6 +32,9 @@ TApplication::TApplication(HINSTANCE Instance) : FInstance(Instance) {
   FHandle = CreateWindowExW(WS_EX_TOOLWINDOW, KWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                             FInstance, this);
   SetToolWindowStyle();
+  // A second start hands its command line over with WM_COPYDATA; an elevated
+  // instance must still accept it from a normal one.
+  if (FHandle) ChangeWindowMessageFilterEx(FHandle, WM_COPYDATA, MSGFLT_ALLOW, nullptr);
   GApplication = this;
 }
 
@@ -36,6 +44,7 @@ TApplication::~TApplication() {
     SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
     DestroyWindow(FHandle);
   }
+  if (FComInitialized) CoUninitialize();
 }
 
 std::wstring TApplication::Title() const {

@@ -2,7 +2,8 @@
 // The application object: the hidden top-level window that owns every window
 // of the program, carries the application title and keeps the program off
 // the taskbar (its extended style is exactly WS_EX_TOOLWINDOW), plus the
-// message loop and the standard exception box.
+// message loop and the standard exception box. It also keeps the creating
+// (user-interface) thread in a single-threaded COM apartment for its lifetime.
 //
 // Window class "TApplication", never shown.
 #include <windows.h>
@@ -61,6 +62,7 @@ private:
   HINSTANCE FInstance;
   HWND FHandle = nullptr;
   bool FTerminated = false;
+  bool FComInitialized = false;
   std::function<void()> FOnEndSession;
   std::wstring FHandedOver;
 };

@@ -38,7 +38,13 @@ TSingleInstanceGuard::TSingleInstanceGuard(const std::wstring& InstanceName) {
   FMutexName = L"Local\\KAV90R_HotKeyController." + name;
   FPropName = L"KAV90R_HotKeyController.Instance." + name;
   FMutex.Reset(CreateMutexW(nullptr, FALSE, FMutexName.c_str()));
-  FFirst = !(FMutex.Valid() && GetLastError() == ERROR_ALREADY_EXISTS);
+  const DWORD error = GetLastError();
+  // A guard that exists but refuses us was made by an instance running with
+  // other rights (elevated, say): that instance runs all the same.
+  if (FMutex.Valid())
+    FFirst = error != ERROR_ALREADY_EXISTS;
+  else
+    FFirst = error != ERROR_ACCESS_DENIED;
 }
 
 void TSingleInstanceGuard::MarkApplicationWindow(HWND AppWindow) const {

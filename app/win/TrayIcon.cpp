@@ -1,12 +1,29 @@
 #include "app/win/TrayIcon.h"
 
+#include <commctrl.h>
 #include <windowsx.h>
+
+#include <utility>
 
 #include "app/win/ExceptionLogger.h"
 #include "app/win/WindowRouting.h"
 #include "common/win/CallbackGuard.h"
 
 namespace kav {
+
+namespace {
+
+TShellNotifyIconHandler& ShellHandler() {
+  static TShellNotifyIconHandler handler;
+  return handler;
+}
+
+bool ShellNotify(DWORD Message, NOTIFYICONDATAW& Data) {
+  if (auto& h = ShellHandler()) return h(Message, Data) != FALSE;
+  return Shell_NotifyIconW(Message, &Data) != FALSE;
+}
+
+} // namespace
 
 const wchar_t TTrayIcon::KWindowClass[] = L"TTrayIconWindow";
 
@@ -21,17 +38,38 @@ TTrayIcon::TTrayIcon(HINSTANCE Instance, HWND Owner) {
   // A top-level (not message-only) window: it must be able to become the
   // foreground window for the popup menu to close properly.
   FWnd = CreateWindowExW(WS_EX_TOOLWINDOW, KWindowClass, L"", WS_POPUP, 0, 0, 0, 0, Owner, nullptr, Instance, this);
+  // Started elevated, the program would otherwise never hear of a restarted
+  // shell: the message filter drops broadcasts from lower integrity levels.
+  if (FWnd && FTaskbarCreated != 0) ChangeWindowMessageFilterEx(FWnd, FTaskbarCreated, MSGFLT_ALLOW, nullptr);
 }
 
 TTrayIcon::~TTrayIcon() {
-  if (FShown) {
-    NOTIFYICONDATAW nid = BaseData(0);
-    Shell_NotifyIconW(NIM_DELETE, &nid);
-  }
   if (FWnd) {
+    StopRetrying();
+    // Also when the last add or modify seemed to fail: an icon the shell
+    // kept anyway must not linger after the program has gone.
+    NOTIFYICONDATAW nid = BaseData(0);
+    ShellNotify(NIM_DELETE, nid);
     SetWindowLongPtrW(FWnd, GWLP_USERDATA, 0);
     DestroyWindow(FWnd);
   }
+}
+
+TIconHandle TTrayIcon::LoadSmallIcon(HINSTANCE Instance, int Id) {
+  // LoadIconMetric exists only in version 6 of the common controls; a
+  // process without that manifest (or an old system) takes the metric itself.
+  using TLoadIconMetric = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, HICON*);
+  if (HMODULE comctl = GetModuleHandleW(L"comctl32.dll")) {
+    if (const auto loadIconMetric =
+            reinterpret_cast<TLoadIconMetric>(reinterpret_cast<void*>(GetProcAddress(comctl, "LoadIconMetric")))) {
+      HICON icon = nullptr;
+      if (SUCCEEDED(loadIconMetric(Instance, MAKEINTRESOURCEW(Id), LIM_SMALL, &icon)) && icon)
+        return TIconHandle(icon);
+    }
+  }
+  return TIconHandle(static_cast<HICON>(LoadImageW(Instance, MAKEINTRESOURCEW(Id), IMAGE_ICON,
+                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                                   LR_DEFAULTCOLOR)));
 }
 
 NOTIFYICONDATAW TTrayIcon::BaseData(UINT Flags) const {
@@ -46,14 +84,16 @@ NOTIFYICONDATAW TTrayIcon::BaseData(UINT Flags) const {
   return nid;
 }
 
-HICON TTrayIcon::CurrentIcon() const noexcept {
-  return (FImageIndex == 0 || FImageIndex == 1) ? FImages[static_cast<size_t>(FImageIndex)].Get() : nullptr;
+HICON TTrayIcon::Image(int Index) const noexcept {
+  return (Index == 0 || Index == 1) ? FImages[static_cast<size_t>(Index)].Get() : nullptr;
 }
 
+HICON TTrayIcon::CurrentIcon() const noexcept { return Image(FImageIndex); }
+
 void TTrayIcon::Modify(UINT Flags) {
-  if (!FShown) return;
+  if (!FShown) return; // a pending add carries the current image and tip
   NOTIFYICONDATAW nid = BaseData(Flags);
-  Shell_NotifyIconW(NIM_MODIFY, &nid);
+  ShellNotify(NIM_MODIFY, nid);
 }
 
 void TTrayIcon::SetImages(TIconHandle Image0, TIconHandle Image1) {
@@ -72,18 +112,40 @@ void TTrayIcon::SetHint(const std::wstring& Hint) {
   Modify(NIF_TIP);
 }
 
-void TTrayIcon::Show() {
+bool TTrayIcon::TryAdd() {
   NOTIFYICONDATAW nid = BaseData(NIF_MESSAGE | NIF_ICON | NIF_TIP);
-  // Without a shell (no taskbar yet) the add fails; "TaskbarCreated" retries.
-  FShown = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
+  // A shell that still has the icon refuses the add: bring it up to date.
+  FShown = ShellNotify(NIM_ADD, nid) || ShellNotify(NIM_MODIFY, nid);
   if (FShown) {
     // Version 3: the menu key on the focused icon sends WM_CONTEXTMENU too.
     nid.uVersion = NOTIFYICON_VERSION;
-    FVersion3 = Shell_NotifyIconW(NIM_SETVERSION, &nid) != FALSE;
+    FVersion3 = ShellNotify(NIM_SETVERSION, nid);
+  }
+  return FShown;
+}
+
+void TTrayIcon::Show() {
+  if (TryAdd()) {
+    StopRetrying();
+    return;
+  }
+  // No shell yet (a start early in the log-on): keep trying for a while.
+  if (FRetriesLeft == 0 && FWnd) {
+    FRetriesLeft = KRetryCount;
+    SetTimer(FWnd, KRetryTimerId, KRetryIntervalMs, nullptr);
   }
 }
 
+void TTrayIcon::StopRetrying() {
+  FRetriesLeft = 0;
+  KillTimer(FWnd, KRetryTimerId); // harmless when none runs
+}
+
 void TTrayIcon::Notify(UINT MouseMessage) { HandleMessage(KCallbackMessage, KIconId, MouseMessage); }
+
+TShellNotifyIconHandler TTrayIcon::SetShellNotifyIconHandler(TShellNotifyIconHandler Handler) {
+  return std::exchange(ShellHandler(), std::move(Handler));
+}
 
 LRESULT CALLBACK TTrayIcon::WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   LRESULT result = 0;
@@ -121,6 +183,10 @@ LRESULT TTrayIcon::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
     default:
       break;
     }
+    return 0;
+  }
+  if (Msg == WM_TIMER && WParam == KRetryTimerId) {
+    if (FRetriesLeft > 0 && (TryAdd() || --FRetriesLeft == 0)) StopRetrying();
     return 0;
   }
   if (Msg == FTaskbarCreated && FTaskbarCreated != 0) {

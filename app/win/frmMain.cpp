@@ -72,13 +72,6 @@ int OuterWidthFor(int ClientWidth, int Dpi) {
   return r.right - r.left;
 }
 
-TIconHandle LoadTrayImage(HINSTANCE Instance, int Id) {
-  const int cx = GetSystemMetrics(SM_CXSMICON);
-  const int cy = GetSystemMetrics(SM_CYSMICON);
-  return TIconHandle(static_cast<HICON>(
-      LoadImageW(Instance, MAKEINTRESOURCEW(Id), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR)));
-}
-
 } // namespace
 
 const wchar_t TFormMain::KWindowClass[] = L"TFormMain";
@@ -117,7 +110,8 @@ TFormMain::TFormMain(TApplication& App) : FApp(App) {
   CreatePopupMenu();
   // The tray icon is part of the window's design: it shows (grey) from now on.
   FTrayIcon = std::make_unique<TTrayIcon>(FApp.Instance(), FApp.Handle());
-  FTrayIcon->SetImages(LoadTrayImage(FApp.Instance(), IDI_TRAY_ON), LoadTrayImage(FApp.Instance(), IDI_TRAY_OFF));
+  FTrayIcon->SetImages(TTrayIcon::LoadSmallIcon(FApp.Instance(), IDI_TRAY_ON),
+                       TTrayIcon::LoadSmallIcon(FApp.Instance(), IDI_TRAY_OFF));
   FTrayIcon->SetImageIndex(1);
   FTrayIcon->OnMouseDown = [this] { JvTrayIconMouseDown(); };
   FTrayIcon->OnDblClick = [this] { JvTrayIconDblClick(); };
@@ -423,7 +417,14 @@ void TFormMain::DoProcess_ShowMainWindow(bool Force) {
 void TFormMain::FormCloseQuery(bool& CanClose) {
   if (FQueryEndSession) {
     FQueryEndSession = false;
-    if (FEnvSettings && FEnvSettings->PowerDownOffAppStart() && !Device().ExecPowerCtrl(false)) ShowPortError();
+    if (FEnvSettings && FEnvSettings->PowerDownOffAppStart() && !Device().ExecPowerCtrl(false)) {
+      // Nobody can answer a box while Windows ends the session, and Windows
+      // would end the program while it waited: only the exit path shows it.
+      if (FSessionEnding)
+        Trace(L"KAV90R: power-down at session end failed");
+      else
+        ShowPortError();
+    }
     return; // CanClose stays true, also after a failed power-down
   }
   CanClose = false;
@@ -441,8 +442,15 @@ void TFormMain::WMClose() {
 
 LRESULT TFormMain::WMQueryEndSession() {
   FQueryEndSession = true;
+  FSessionEnding = true;
   bool canClose = true;
-  FormCloseQuery(canClose);
+  try {
+    FormCloseQuery(canClose);
+  } catch (...) {
+    FSessionEnding = false;
+    throw;
+  }
+  FSessionEnding = false;
   return canClose ? TRUE : FALSE;
 }
 

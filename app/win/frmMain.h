@@ -189,6 +189,7 @@ private:
   TAv90RStatus FAv90RStat;
   bool FFormShowFlg = false;
   bool FQueryEndSession = false;
+  bool FSessionEnding = false; // inside WM_QUERYENDSESSION: no boxes
 
   // Components.
   std::unique_ptr<TTrayIcon> FTrayIcon;

@@ -33,9 +33,8 @@ void CountHeap(HANDLE Heap, TResourceCounts& Counts) {
 
 void WriteResourceReportAtExit() {
   try {
-    const std::wstring report = BuildResourceReport();
-    OutputDebugStringW((report + L"\n").c_str());
-    if (!LogFile.empty()) TFileOperation::WriteLog(report);
+    // To the debugger only: the run's log file holds the program's own lines.
+    OutputDebugStringW((BuildResourceReport() + L"\n").c_str());
   } catch (...) {
     // Nothing can be reported this late.
   }

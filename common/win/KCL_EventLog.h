@@ -35,8 +35,8 @@ bool IsDebugReportEnabled();
 TResourceCounts ReadResourceCounts();
 
 // The "/debug" report text: counts now against those at ParseCommandLine.
-// The report itself is written at process exit to the debugger output and
-// appended to the log file.
+// The report itself goes to the debugger output at process exit (never into
+// the log file).
 std::wstring BuildResourceReport();
 
 } // namespace kav

@@ -20,16 +20,17 @@ DEFAULT_SETTINGS = {
 }
 
 
-def boot(s, settings=None, sim_args=("--power", "1"), com=5, wait_started=True):
+def boot(s, settings=None, sim_args=("--power", "1"), com=5, wait_started=True, args=(), env=None):
     """Desktop, simulator on COM<com> (unless sim_args is None), settings
-    file, program; waits for the end of the deferred start-up."""
+    file, program (with args and extra environment); waits for the end of
+    the deferred start-up."""
     s.start_desktop()
     if sim_args is not None:
         s.start_simulator(com, sim_args)
     ini = dict(DEFAULT_SETTINGS)
     ini.update(settings or {})
     s.write_ini(hotkey=ini)
-    p = s.start_program()
+    p = s.start_program(args, env=env)
     if wait_started:
         wait_for(lambda: "起動" in s.log_texts(), 30, "the log line 起動")
     return p
@@ -282,9 +283,12 @@ def exit_with_power_down_sends_w0(s):
 
 @scenario(timeout=150)
 def exit_without_power_down_logs_three_lines(s):
-    """A normal run without power-down at exit: nothing is sent at exit and
-    the run's log file holds exactly the three lines, in order."""
-    p = boot(s, {"PowerDownOffAppStart": 0}, sim_args=("--power", "1"))
+    """A normal run without power-down at exit, started with /debug /nonio:
+    nothing is sent at exit, the run's log file holds exactly the three
+    lines, in order, and the report /debug asks for goes to the debugger
+    output (Wine 8 prints that as a warning of its seh channel)."""
+    p = boot(s, {"PowerDownOffAppStart": 0}, sim_args=("--power", "1"), args=("/debug", "/nonio"),
+             env={"WINEDEBUG": "-all,warn+seh"})
     s.wait_frames(["C"], 10)
     check_eq(exit_from_tray(s, p), 0, "exit code")
     time.sleep(0.5)
@@ -298,6 +302,10 @@ def exit_without_power_down_logs_three_lines(s):
     check_eq(texts[1:], ["起動", "終了"], "second and third lines")
     stamps = [st for st, _ in lines]
     check(stamps == sorted(stamps), "time stamps out of order: %r" % stamps)
+    with open(s._file("program.err"), "rb") as f:
+        err = f.read().decode("utf-8", "replace")
+    reports = [l for l in err.splitlines() if ":OutputDebugString" in l and "GDI " in l and "USER " in l]
+    check_eq(len(reports), 1, "the /debug report in the debugger output (%r)" % err[-2000:])
 
 
 @scenario(timeout=150)

@@ -96,6 +96,12 @@ TEST(AppExceptionText, InnermostNonEmptyMessageOfANestedChain) {
   }
   EXPECT_EQ(ExceptionMessage(chain), L"内側");
   EXPECT_TRUE(IsShownException(chain));
+  // The error log names the innermost class, readably.
+  EXPECT_EQ(ExceptionClassName(chain), "kav::EKavError");
+  EXPECT_EQ(ExceptionClassName(std::make_exception_ptr(EAccessViolation(L"x"))), "kav::EAccessViolation");
+  EXPECT_EQ(ExceptionClassName(std::make_exception_ptr(std::runtime_error("x"))), "std::runtime_error");
+  EXPECT_EQ(ExceptionClassName(std::make_exception_ptr(42)), "int");
+  EXPECT_EQ(ExceptionClassName(nullptr), "");
 
   // An empty innermost message falls back to the nearest non-empty one.
   std::exception_ptr emptyInner;

@@ -6,10 +6,12 @@
 
 #include "common_test_util.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/core/AppExceptions.h"
@@ -601,10 +603,14 @@ TEST_F(FormMainTest, CloseBoxHidesExitPowersDown) {
   PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); // leave no quit message to later tests
 }
 
-TEST_F(FormMainTest, QueryEndSessionAllowsAndPowersDownOnce) {
+TEST_F(FormMainTest, QueryEndSessionAllowsAndPowersDownOnceWithoutABox) {
+  // The port fails: the frame is still tried, but nobody is asked to answer
+  // a box while Windows ends the session.
   Form->EnvSettings()->SetPowerDownOffAppStart(true);
+  Device.PowerResult = false;
   EXPECT_EQ(SendMessageW(Form->Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
   EXPECT_EQ(Device.Calls, (std::vector<std::string>{"W0"}));
+  EXPECT_TRUE(Boxes.empty());
   EXPECT_FALSE(Form->QueryEndSession());
   // Log-off cancelled elsewhere: the next close only hides again.
   SendMessageW(Form->Handle(), WM_CLOSE, 0, 0);
@@ -637,6 +643,143 @@ TEST_F(FormMainTest, TrayIconComesBackWhenTheShellRestarts) {
   SendMessageW(tray.Handle(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &nid));
   EXPECT_EQ(tray.ImageIndex(), 1);
+  // Announced again while it still has the icon: the icon stays ours.
+  SendMessageW(tray.Handle(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(tray.Shown());
+}
+
+namespace {
+
+// Plays the notification area: which icons it has, and every call it got.
+struct TFakeShell {
+  struct TCall {
+    DWORD Message;
+    HICON Icon;
+    std::wstring Tip;
+  };
+  bool Running = true;       // false: every call fails, as without a shell
+  bool HasIcon = false;
+  std::vector<TCall> Calls;
+
+  BOOL Notify(DWORD message, const NOTIFYICONDATAW& data) {
+    Calls.push_back({message, data.hIcon, data.szTip});
+    if (!Running) return FALSE;
+    switch (message) {
+    case NIM_ADD:
+      if (HasIcon) return FALSE; // the shell refuses a second add
+      HasIcon = true;
+      return TRUE;
+    case NIM_MODIFY:
+    case NIM_SETVERSION:
+      return HasIcon;
+    case NIM_DELETE:
+      return std::exchange(HasIcon, false);
+    default:
+      return FALSE;
+    }
+  }
+  int Count(DWORD message) const {
+    int n = 0;
+    for (const auto& c : Calls) n += c.Message == message;
+    return n;
+  }
+};
+
+class FormMainTrayTest : public FormMainTest {
+protected:
+  void SetUp() override {
+    FPrevShell = TTrayIcon::SetShellNotifyIconHandler(
+        [this](DWORD message, NOTIFYICONDATAW& data) { return Shell.Notify(message, data); });
+    Shell.Running = ShellRunningAtStart;
+    FormMainTest::SetUp();
+  }
+  void TearDown() override {
+    FormMainTest::TearDown();
+    TTrayIcon::SetShellNotifyIconHandler(FPrevShell);
+  }
+  TFakeShell Shell;
+  bool ShellRunningAtStart = true;
+
+private:
+  TShellNotifyIconHandler FPrevShell;
+};
+
+class FormMainNoShellTest : public FormMainTrayTest {
+protected:
+  FormMainNoShellTest() { ShellRunningAtStart = false; }
+};
+
+} // namespace
+
+TEST_F(FormMainTrayTest, TaskbarCreatedWhileTheShellHasTheIconKeepsItCurrent) {
+  TTrayIcon& tray = Form->TrayIcon();
+  ASSERT_TRUE(Shell.HasIcon);
+  EXPECT_EQ(Shell.Calls.front().Icon, tray.Image(1)); // grey while waiting
+  // The images are the small-icon size of this system.
+  ICONINFO info{};
+  ASSERT_TRUE(GetIconInfo(tray.Image(0), &info));
+  BITMAP bm{};
+  GetObjectW(info.hbmColor, sizeof bm, &bm);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  EXPECT_EQ(bm.bmWidth, GetSystemMetrics(SM_CXSMICON));
+
+  // A DPI change or a remote session: "TaskbarCreated" with the icon still
+  // there. The add is refused; a modify brings image and tip up to date.
+  const size_t before = Shell.Calls.size();
+  SendMessageW(tray.Handle(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  ASSERT_GE(Shell.Calls.size(), before + 2);
+  EXPECT_EQ(Shell.Calls[before].Message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_EQ(Shell.Calls[before + 1].Message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(Shell.Calls[before + 1].Icon, tray.Image(1));
+  EXPECT_EQ(Shell.Calls[before + 1].Tip, Product);
+  EXPECT_TRUE(tray.Shown());
+  EXPECT_FALSE(tray.Retrying());
+  EnableHotKeys();
+  EXPECT_EQ(Shell.Calls.back().Message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(Shell.Calls.back().Icon, tray.Image(0));
+  Form->pmiHotKeyEnabledClick(); // off again: the icon must turn grey
+  EXPECT_EQ(Shell.Calls.back().Message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(Shell.Calls.back().Icon, tray.Image(1));
+
+  // Exit removes it.
+  Form.reset();
+  EXPECT_EQ(Shell.Calls.back().Message, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_FALSE(Shell.HasIcon);
+}
+
+TEST_F(FormMainNoShellTest, RefusedFirstAddIsRetriedForAMinute) {
+  TTrayIcon& tray = Form->TrayIcon();
+  EXPECT_FALSE(tray.Shown());
+  EXPECT_TRUE(tray.Retrying());
+  EnableHotKeys(); // meanwhile hot-key control goes on: the add must carry red
+
+  // The shell comes up: a retry (every 2 s) adds the icon as it is now.
+  Shell.Running = true;
+  const DWORD start = GetTickCount();
+  while (!Shell.HasIcon && GetTickCount() - start < 20000) PumpFor(50);
+  ASSERT_TRUE(Shell.HasIcon);
+  EXPECT_TRUE(tray.Shown());
+  EXPECT_FALSE(tray.Retrying());
+  const auto added = std::find_if(Shell.Calls.rbegin(), Shell.Calls.rend(),
+                                  [](const TFakeShell::TCall& c) { return c.Message == NIM_ADD; });
+  EXPECT_EQ(added->Icon, tray.Image(0));
+  EXPECT_EQ(added->Tip, Product);
+
+  // A shell that never comes: the retries stop after a minute's worth.
+  Shell.Running = false;
+  Shell.HasIcon = false;
+  SendMessageW(tray.Handle(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(tray.Retrying());
+  const int addsBefore = Shell.Count(NIM_ADD);
+  for (int i = 0; i < TTrayIcon::KRetryCount + 5; ++i)
+    SendMessageW(tray.Handle(), WM_TIMER, TTrayIcon::KRetryTimerId, 0);
+  EXPECT_EQ(Shell.Count(NIM_ADD) - addsBefore, TTrayIcon::KRetryCount);
+  EXPECT_FALSE(tray.Retrying());
+
+  // Exit still asks the shell to delete it.
+  Form.reset();
+  EXPECT_EQ(Shell.Calls.back().Message, static_cast<DWORD>(NIM_DELETE));
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // The single-instance guard: a second start finds the first, hands over its
 // command line and leaves; also with the real program as the second start.
 #include <windows.h>
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,51 @@ TEST(AppInstance, SecondGuardOfTheSameNameHandsOverItsCommandLine) {
   TSingleInstanceGuard other(L"AnotherProgram");
   EXPECT_TRUE(other.IsFirstInstance());
   EXPECT_EQ(other.FindRunningApplicationWindow(), nullptr);
+}
+
+TEST(AppInstance, AGuardThatRefusesAccessMeansAnInstanceRuns) {
+  // The guard of an instance started with other rights (elevated, another
+  // account's token) may exist with a DACL that grants us nothing.
+  std::wstring name;
+  {
+    const TSingleInstanceGuard probe(L"InstanceTestRefused");
+    name = probe.MutexName();
+  }
+  ACL emptyAcl{};
+  ASSERT_TRUE(InitializeAcl(&emptyAcl, sizeof emptyAcl, ACL_REVISION));
+  SECURITY_DESCRIPTOR sd{};
+  ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, &emptyAcl, FALSE));
+  SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
+  HANDLE foreign = CreateMutexW(&sa, FALSE, name.c_str());
+  ASSERT_NE(foreign, nullptr);
+  // The system really refuses us (the situation the guard must recognise).
+  HANDLE again = CreateMutexW(nullptr, FALSE, name.c_str());
+  const DWORD error = GetLastError();
+  if (again) CloseHandle(again);
+  if (again != nullptr || error != ERROR_ACCESS_DENIED) {
+    CloseHandle(foreign);
+    GTEST_SKIP() << "this system does not check access to named objects";
+  }
+  const TSingleInstanceGuard second(L"InstanceTestRefused");
+  EXPECT_FALSE(second.IsFirstInstance());
+  CloseHandle(foreign);
+}
+
+TEST(AppInstance, TheApplicationObjectKeepsItsThreadInASingleThreadedApartment) {
+  {
+    const TApplication app(GetModuleHandleW(nullptr));
+    // The shell's calls need an apartment: this thread already has one, and
+    // it is single-threaded.
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+    const HRESULT sta = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    EXPECT_EQ(sta, S_FALSE);
+    if (SUCCEEDED(sta)) CoUninitialize();
+  }
+  // Gone with the application object.
+  const HRESULT mta = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  EXPECT_EQ(mta, S_OK);
+  if (SUCCEEDED(mta)) CoUninitialize();
 }
 
 TEST(AppInstance, NoWindowToActivateGivesUpAfterTheWait) {

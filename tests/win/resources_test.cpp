@@ -4,6 +4,8 @@
 // the same resources.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,32 +54,65 @@ private:
   HMODULE FModule;
 };
 
-// Colour at the middle of a 16 x 16 icon (red, green, blue, alpha).
-struct TRgba {
-  int R, G, B, A;
-};
-TRgba IconCentre(HMODULE Module, int Id) {
-  HICON icon = static_cast<HICON>(LoadImageW(Module, MAKEINTRESOURCEW(Id), IMAGE_ICON, 16, 16, 0));
-  if (!icon) return {-1, -1, -1, -1};
+// The pixels of an icon loaded at Size x Size, top row first, as 0xAARRGGBB.
+std::vector<uint32_t> IconPixels(HMODULE Module, int Id, int Size) {
+  HICON icon = static_cast<HICON>(LoadImageW(Module, MAKEINTRESOURCEW(Id), IMAGE_ICON, Size, Size, 0));
+  if (!icon) return {};
   ICONINFO info{};
   GetIconInfo(icon, &info);
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-  bi.bmiHeader.biWidth = 16;
-  bi.bmiHeader.biHeight = -16;
+  bi.bmiHeader.biWidth = Size;
+  bi.bmiHeader.biHeight = -Size;
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   bi.bmiHeader.biCompression = BI_RGB;
-  uint32_t pixels[256] = {};
+  std::vector<uint32_t> pixels(static_cast<size_t>(Size * Size));
   HDC dc = GetDC(nullptr);
-  GetDIBits(dc, info.hbmColor, 0, 16, pixels, &bi, DIB_RGB_COLORS);
+  GetDIBits(dc, info.hbmColor, 0, static_cast<UINT>(Size), pixels.data(), &bi, DIB_RGB_COLORS);
   ReleaseDC(nullptr, dc);
   DeleteObject(info.hbmColor);
   DeleteObject(info.hbmMask);
   DestroyIcon(icon);
-  const uint32_t p = pixels[8 * 16 + 9];  // beside the highlight
-  return {static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF), static_cast<int>(p & 0xFF),
-          static_cast<int>(p >> 24)};
+  return pixels;
+}
+
+int Alpha(uint32_t p) { return static_cast<int>(p >> 24); }
+int Red(uint32_t p) { return static_cast<int>((p >> 16) & 0xFF); }
+int Green(uint32_t p) { return static_cast<int>((p >> 8) & 0xFF); }
+int Blue(uint32_t p) { return static_cast<int>(p & 0xFF); }
+
+// Checks that Pixels hold one opaque square, centred, on a transparent
+// ground, every opaque pixel passing IsRightColour; returns the opaque mask.
+std::vector<bool> ExpectFilledSquare(const std::vector<uint32_t>& Pixels, int Size,
+                                     const std::function<bool(uint32_t)>& IsRightColour) {
+  std::vector<bool> mask(Pixels.size());
+  EXPECT_EQ(Pixels.size(), static_cast<size_t>(Size * Size));
+  if (Pixels.size() != static_cast<size_t>(Size * Size)) return mask;
+  int left = Size, top = Size, right = -1, bottom = -1;
+  for (int y = 0; y < Size; ++y)
+    for (int x = 0; x < Size; ++x)
+      if (Alpha(Pixels[static_cast<size_t>(y * Size + x)]) != 0) {
+        left = std::min(left, x);
+        top = std::min(top, y);
+        right = std::max(right, x);
+        bottom = std::max(bottom, y);
+      }
+  // Square, centred, and large enough to read at a glance.
+  EXPECT_EQ(right - left, bottom - top);
+  EXPECT_EQ(left, top);
+  EXPECT_EQ(left, Size - 1 - right);
+  EXPECT_GE(right - left + 1, Size * 3 / 4);
+  int wrong = 0;
+  for (int y = 0; y < Size; ++y)
+    for (int x = 0; x < Size; ++x) {
+      const uint32_t p = Pixels[static_cast<size_t>(y * Size + x)];
+      const bool inside = x >= left && x <= right && y >= top && y <= bottom;
+      mask[static_cast<size_t>(y * Size + x)] = inside;
+      if (inside ? (Alpha(p) != 255 || !IsRightColour(p)) : Alpha(p) != 0) ++wrong;
+    }
+  EXPECT_EQ(wrong, 0) << "pixels that break the filled square";
+  return mask;
 }
 
 BOOL CALLBACK FirstName(HMODULE, LPCWSTR, LPWSTR Name, LONG_PTR Param) {
@@ -186,20 +221,30 @@ TEST(Resources, IconsAndManifest) {
     EXPECT_NE(big, nullptr);
     if (big) DestroyIcon(big);
 
-    // Tray icons: 16 x 16, 32-bit with alpha, red for on and grey for off.
-    const TRgba on = IconCentre(module.Get(), IDI_TRAY_ON);
-    EXPECT_EQ(on.A, 255);
-    EXPECT_GT(on.R, 180);
-    EXPECT_LT(on.G, 80);
-    const TRgba off = IconCentre(module.Get(), IDI_TRAY_OFF);
-    EXPECT_EQ(off.A, 255);
-    EXPECT_LT(std::abs(off.R - off.G) + std::abs(off.G - off.B), 10);
-    EXPECT_GT(off.R, 100);
-    const std::string group = module.Bytes(RT_GROUP_ICON, MAKEINTRESOURCEW(IDI_TRAY_ON),
-                                           MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
-    ASSERT_EQ(group.size(), 6u + 14u);  // one image
-    EXPECT_EQ(static_cast<uint8_t>(group[6]), 16);
-    EXPECT_EQ(static_cast<uint8_t>(group[12]), 32);  // bits per pixel
+    // Tray icons: a red square (on) and the same square in grey (off), drawn
+    // for the small-icon sizes of 100 to 200 % scaling, 32-bit with alpha.
+    for (const int id : {IDI_TRAY_ON, IDI_TRAY_OFF}) {
+      const std::string group =
+          module.Bytes(RT_GROUP_ICON, MAKEINTRESOURCEW(id), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+      ASSERT_EQ(group.size(), 6u + 4u * 14u) << id;
+      std::vector<int> sizes;
+      for (size_t i = 0; i < 4; ++i) {
+        sizes.push_back(static_cast<uint8_t>(group[6 + i * 14]));
+        EXPECT_EQ(static_cast<uint8_t>(group[6 + i * 14 + 6]), 32) << id; // bits per pixel
+      }
+      std::sort(sizes.begin(), sizes.end());
+      EXPECT_EQ(sizes, (std::vector<int>{16, 20, 24, 32})) << id;
+    }
+    for (const int size : {16, 20, 24, 32}) {
+      SCOPED_TRACE(size);
+      const auto on = ExpectFilledSquare(IconPixels(module.Get(), IDI_TRAY_ON, size), size, [](uint32_t p) {
+        return Red(p) >= 140 && Green(p) <= 40 && Blue(p) <= 40;
+      });
+      const auto off = ExpectFilledSquare(IconPixels(module.Get(), IDI_TRAY_OFF, size), size, [](uint32_t p) {
+        return Red(p) == Green(p) && Green(p) == Blue(p) && Red(p) >= 80 && Red(p) <= 200;
+      });
+      EXPECT_EQ(on, off); // the same square
+    }
 
     const std::string manifest = module.Bytes(RT_MANIFEST, MAKEINTRESOURCEW(IDR_MANIFEST),
                                               MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
