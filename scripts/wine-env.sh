@@ -111,7 +111,7 @@ kav_confirm_windows_build() {
   fi
   kav_wine_stop
   KAV_WIN_BUILD=win64
-  KAV_WIN_BUILD_WHY="the 32-bit Wine loader starts, but the i686 probe did not run in a win32 prefix within 120 s"
+  KAV_WIN_BUILD_WHY="the 32-bit Wine loader starts, but the i686 probe does not run in a win32 prefix"
   kav_wine_use win64
   return 1
 }
