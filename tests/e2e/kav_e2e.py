@@ -135,6 +135,18 @@ def wine_for(program):
     return loader, arch
 
 
+def choose_windows_build():
+    """The Windows build that runs on this machine, decided as scripts/test.sh
+    decides it (KAV_WIN_BUILD forces it): ("win32" or "win64", why). Exports
+    its loader and architecture for the sessions of this process."""
+    script = ('source "$1/scripts/wine-env.sh" && kav_choose_windows_build && '
+              'printf "%s\\n" "$KAV_WIN_BUILD" "$KAV_WINE" "$KAV_WINEARCH" "$KAV_WIN_BUILD_WHY"')
+    out = subprocess.run(["bash", "-c", script, "bash", ROOT], capture_output=True, text=True, check=True)
+    build, loader, arch, why = out.stdout.splitlines()[:4]
+    os.environ.update({"KAV_WIN_BUILD": build, "KAV_WINE": loader, "KAV_WINEARCH": arch})
+    return build, why
+
+
 def base_env(prefix, display, arch="win64"):
     env = {k: v for k, v in os.environ.items() if not k.startswith("WINE")}
     env.update({
