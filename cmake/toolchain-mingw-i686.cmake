@@ -1,6 +1,6 @@
 # 32-bit Windows build (the shipped program), cross-compiled with mingw-w64
-# (posix thread model). It is built and checked but not run here: the build
-# machine cannot execute 32-bit code, so Wine runs the 64-bit build.
+# (posix thread model). Its program and tests run under 32-bit Wine where the
+# build machine executes 32-bit code (scripts/test.sh decides).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)

@@ -1,6 +1,6 @@
 # 64-bit Windows build, cross-compiled with mingw-w64 (posix thread model).
-# This is the build that the tests run under Wine: the build machine runs
-# 64-bit user code only, so wine64 is the Wine we have.
+# The tests run it under wine64 on build machines that execute 64-bit code
+# only; elsewhere they run the shipped 32-bit build.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything: the native build (portable core, unit tests, simulator),
 # the 64-bit Windows build (program and Win32 tests, run under Wine) and the
-# 32-bit Windows build (the shipped program).
+# 32-bit Windows build (the shipped program; with its tests when
+# KAV_WIN32_TESTS=1).
 #   scripts/build.sh            all three
 #   scripts/build.sh native     one of: native win64 win32
 set -euo pipefail
@@ -21,8 +22,13 @@ build_win64() {
   cmake --build "$B/win64" -j "$JOBS"
 }
 build_win32() {
-  cmake -S "$ROOT" -B "$B/win32" "${GEN[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel -DKAV_BUILD_TESTS=OFF \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-i686.cmake" >/dev/null
+  # With KAV_WIN32_TESTS=1 (scripts/test.sh on a machine that runs 32-bit
+  # programs) the shipped build carries the Win32 and end-to-end tests too.
+  local tests=OFF
+  [ "${KAV_WIN32_TESTS:-}" = 1 ] && tests=ON
+  cmake -S "$ROOT" -B "$B/win32" "${GEN[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel -DKAV_BUILD_TESTS=$tests \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-i686.cmake" \
+    -DKAV_SIMULATOR="$B/native/tools/simulator/av90r_sim" >/dev/null
   cmake --build "$B/win32" -j "$JOBS"
 }
 

@@ -17,18 +17,19 @@
 # Which executable goes where (32 or 64 bit):
 # The program is shipped as the 32-bit build (build/win32), in a 32-bit
 # installer (NSIS x86-unicode stub, Program Files (x86) on 64-bit Windows),
-# because that build runs on every supported Windows. The machines that build
-# and test it run 64-bit code only: a 32-bit installer there fails at once
-# under wine64 ("starting in experimental wow64 mode", no syswow64\ntdll.dll),
-# whatever it installs. So the silent install check
-# (tests/release/check-install.sh) runs a second installer made from the same
+# because that build runs on every supported Windows. The silent install
+# check (tests/release/check-install.sh) installs that very installer in a
+# 32-bit Wine prefix where the machine runs 32-bit code. Some build machines
+# run 64-bit code only: a 32-bit installer there fails at once under wine64
+# ("starting in experimental wow64 mode", no syswow64\ntdll.dll), whatever it
+# installs. For them the check runs a second installer made from the same
 # script with NSIS's amd64-unicode stub (`Target amd64-unicode`, /DKAV_TARGET_AMD64)
 # around the 64-bit build of the same sources; only the stub, the Program
 # Files root and the registry view differ. That installer goes to check/ and
-# is not a release package. The shipped 32-bit installer is verified here
-# without running it: its machine type, its version resource, and the files
-# packed in it (listed with 7z), whose program must be the 32-bit build byte
-# for byte.
+# is not a release package. The shipped 32-bit installer is also verified
+# here without running it: its machine type, its version resource, and the
+# files packed in it (listed with 7z), whose program must be the 32-bit build
+# byte for byte.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 B="${KAV_BUILD_DIR:-$ROOT/build}"

@@ -10,8 +10,12 @@
 # With $DISPLAY set the desktop opens as a window on that display; without
 # one it runs on a private Xvfb display and a screenshot is saved (its path
 # is printed). Hot keys: Ctrl+M power, Ctrl+B blackout, F1..F8 inputs 1..8.
-# The settings, the log files and the frames the simulator received stay in
-# <build>/run/ between runs. Everything started here is stopped on exit.
+# It runs the shipped 32-bit program where this machine starts 32-bit
+# Windows programs and the 64-bit twin otherwise (KAV_WIN_BUILD=win32|win64
+# forces one), on a Windows-like screen (Tahoma, Marlett, Japanese fonts of
+# Windows' widths). The settings, the log files and the frames the
+# simulator received stay in <build>/run/ between runs. Everything started
+# here is stopped on exit.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 B="${KAV_BUILD_DIR:-$ROOT/build}"
@@ -23,31 +27,36 @@ while [ $# -gt 0 ]; do
     --no-build) build=0; shift ;;
     --com) com="$2"; shift 2 ;;
     --fresh) fresh=1; shift ;;
-    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
 done
 
-EXE="$B/win64/KAV90R_HotKeyController.exe"
-SIM="$B/native/tools/simulator/av90r_sim"
-PROBE="$B/win64/tools/win/probe/kav_probe.exe"
-if [ "$build" = 1 ]; then
-  # A fresh machine gets its packages and locale first (quick when present).
-  [ -n "${KAV_SKIP_SETUP:-}" ] || bash "$ROOT/scripts/setup.sh"
-  bash "$ROOT/scripts/build.sh" native win64
-fi
-for f in "$EXE" "$SIM" "$PROBE"; do
-  [ -e "$f" ] || { echo "not built: $f (run without --no-build)" >&2; exit 1; }
-done
-
-RUN="$B/run"
-PREFIX="$RUN/prefix"
-[ "$fresh" = 1 ] && rm -rf "$PREFIX"
-mkdir -p "$RUN"
-
-if [ -x /usr/lib/wine/wine64 ]; then WINE=/usr/lib/wine/wine64; else WINE="$(command -v wine64 || command -v wine)"; fi
+# A fresh machine gets its packages and locale first (quick when present).
+[ "$build" = 1 ] && [ -z "${KAV_SKIP_SETUP:-}" ] && bash "$ROOT/scripts/setup.sh"
 for v in $(env | grep -o '^WINE[A-Z_]*' || true); do unset "$v"; done
-export WINEPREFIX="$PREFIX" WINEARCH=win64 WINEDEBUG="${KAV_WINEDEBUG:--all}"
+source "$ROOT/scripts/wine-env.sh"
+kav_choose_windows_build
+
+SIM="$B/native/tools/simulator/av90r_sim"
+RUN="$B/run"
+use_build() { # use_build win32|win64: the program, the probe and the prefix of that build
+  kav_wine_use "$1"
+  EXE="$B/$1/KAV90R_HotKeyController.exe"
+  PROBE="$B/$1/tools/win/probe/kav_probe.exe"
+  PREFIX="$RUN/prefix"
+  [ "$1" = win32 ] && PREFIX="$RUN/prefix-win32"
+  if [ "$build" = 1 ]; then bash "$ROOT/scripts/build.sh" native "$1"; fi
+  for f in "$EXE" "$SIM" "$PROBE"; do
+    [ -e "$f" ] || { echo "not built: $f (run without --no-build)" >&2; exit 1; }
+  done
+  [ "$fresh" = 1 ] && rm -rf "$PREFIX"
+  export WINEPREFIX="$PREFIX" WINEARCH="$KAV_WINEARCH"
+}
+use_build "$KAV_WIN_BUILD"
+WINE="$KAV_WINE"
+mkdir -p "$RUN"
+export WINEDEBUG="${KAV_WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 
@@ -80,15 +89,34 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 echo "display $DISPLAY$([ "$headless" = 1 ] && echo ' (Xvfb)'), prefix $PREFIX"
 
-if [ ! -f "$PREFIX/system.reg" ]; then
-  echo "making the Wine prefix (first run only)"
-  "$WINE" wineboot -i >/dev/null 2>&1 || true
-  # The desktop named "shell" has the taskbar and notification area; every
-  # program of the prefix joins it.
-  "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
-  "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
-  wineserver -w >/dev/null 2>&1 || true
+make_prefix() {
+  if [ ! -f "$PREFIX/.kav-desktop" ]; then
+    echo "making the $KAV_WINEARCH Wine prefix (first run only)"
+    kav_wine_prefix_make "$PREFIX" || return 1
+    # The desktop named "shell" has the taskbar and notification area; every
+    # program of the prefix joins it.
+    "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
+    "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1 || true
+    touch "$PREFIX/.kav-desktop"
+  fi
+}
+fallback=0
+if ! make_prefix; then
+  [ "$KAV_WIN_BUILD" = win32 ] || { echo "cannot make the Wine prefix $PREFIX" >&2; exit 1; }
+  KAV_WIN_BUILD_WHY="no $KAV_WINEARCH prefix could be made with $KAV_WINE"
+  fallback=1
+elif ! kav_confirm_windows_build "$PROBE"; then
+  fallback=1
 fi
+if [ "$fallback" = 1 ]; then
+  # The 32-bit program cannot start here after all: the 64-bit twin runs.
+  echo "$KAV_WIN_BUILD_WHY; running the 64-bit twin"
+  use_build win64
+  WINE="$KAV_WINE"
+  make_prefix || { echo "cannot make the Wine prefix $PREFIX" >&2; exit 1; }
+fi
+echo "program: $EXE ($KAV_WIN_BUILD_WHY)"
 wineserver -p >/dev/null 2>&1
 "$WINE" explorer /desktop=shell,1024x768 >/dev/null 2>&1 &
 EXPLORER_PID=$!

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # One-time machine set-up for building and testing on Debian 12:
-# cross compilers (32- and 64-bit), Wine (64-bit: this machine runs
-# 64-bit user code only), a virtual X display, xdotool, CJK fonts,
-# the Japanese locale, CMake and GoogleTest. Safe to run again: it only
-# installs what is missing and returns quickly when everything is there.
+# cross compilers (32- and 64-bit), Wine (64- and 32-bit: the tests run the
+# shipped 32-bit program where the machine runs 32-bit code), a virtual X
+# display, xdotool, Wine's own fonts and the Japanese fonts of a
+# Windows-like screen, the Japanese locale, CMake and GoogleTest. Safe to
+# run again: it only installs what is missing and returns quickly when
+# everything is there.
 set -euo pipefail
 
 SUDO=""
@@ -14,8 +16,8 @@ PKGS=(
   googletest libgtest-dev libgmock-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 xvfb xdotool x11-utils imagemagick
-  fonts-noto-cjk locales nsis zip unzip python3
+  wine wine64 wine32:i386 xvfb xdotool x11-utils imagemagick
+  fonts-noto-cjk fonts-wine fonts-ipafont-gothic locales nsis zip unzip python3
   p7zip-full python3-markdown
 )
 

@@ -1,25 +1,152 @@
-# Sourced by the test and run scripts: a private Wine prefix on a private
-# Xvfb display, and functions to start and stop them. Every process started
-# here is stopped by its own process id or by `wineserver -k` on our prefix.
+# Sourced by the test, run and check scripts: which Windows build runs under
+# Wine here (the shipped 32-bit one where the machine can, the 64-bit twin
+# otherwise), a private Wine prefix on a private Xvfb display, and functions
+# to start and stop them. Every process started here is stopped by its own
+# process id or by `wineserver -k` on our prefix.
+#
+# Environment shared with everything that runs Windows programs (CTest's
+# emulator scripts/wine-exec.sh, the end-to-end harness, the install check):
+#   KAV_WIN_BUILD   win32 or win64: the build whose program and tests run
+#   KAV_WINEARCH    the prefixes' architecture (win32 or win64)
+#   KAV_WINE        the Wine loader for that architecture
+# Setting KAV_WIN_BUILD before running a script forces the choice.
 
 KAV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-kav_find_wine() {
+kav_find_wine64() {
   # The 64-bit loader directly: /usr/bin/wine prefers the 32-bit loader when
-  # wine32 is installed, and this machine cannot execute 32-bit code.
+  # wine32 is installed.
   if [ -x /usr/lib/wine/wine64 ]; then echo /usr/lib/wine/wine64
   elif command -v wine64 >/dev/null 2>&1; then command -v wine64
   else command -v wine; fi
 }
 
-export KAV_WINE="${KAV_WINE:-$(kav_find_wine)}"
+kav_find_wine32() {
+  # Debian's 32-bit loader (package wine32; without it Debian's `wine` runs
+  # the 64-bit one); elsewhere `wine` starts 32-bit programs.
+  if [ -e /usr/lib/wine/wine ]; then echo /usr/lib/wine/wine
+  elif [ -e /usr/lib/wine/wine64 ]; then return 0
+  else command -v wine; fi
+}
+
+# kav_wine_use ARCH: the loader and prefix architecture for win32 or win64.
+kav_wine_use() {
+  export KAV_WINEARCH="$1"
+  if [ "$1" = win32 ]; then KAV_WINE="$(kav_find_wine32)"; else KAV_WINE="$(kav_find_wine64)"; fi
+  export KAV_WINE
+}
+
+# kav_exe_arch EXE: win32 or win64, from the executable's PE header.
+kav_exe_arch() {
+  python3 - "$1" <<'EOF'
+import struct, sys
+with open(sys.argv[1], "rb") as f:
+    data = f.read(4096)
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+machine = struct.unpack_from("<H", data, pe + 4)[0]
+print("win32" if machine == 0x14C else "win64")
+EOF
+}
+
+# kav_loader_starts LOADER: true when the loader runs here. Prints why not
+# otherwise. A kernel that refuses 32-bit code makes exec fail with "Exec
+# format error" at once; the answer is asked without a shell in between
+# (a shell would retry the file as a script and print nonsense).
+kav_loader_starts() {
+  python3 - "$1" <<'EOF'
+import subprocess, sys
+try:
+    r = subprocess.run([sys.argv[1], "--version"], capture_output=True, text=True, timeout=20)
+except OSError as e:
+    sys.exit("%s: %s" % (sys.argv[1], e.strerror))
+except subprocess.TimeoutExpired:
+    sys.exit("%s gave no answer within 20 s" % sys.argv[1])
+if r.returncode != 0 or not r.stdout.startswith("wine"):
+    sys.exit("%s --version failed (exit code %d)" % (sys.argv[1], r.returncode))
+EOF
+}
+
+# kav_choose_windows_build: decides, once per run, which Windows build the
+# Win32 and end-to-end tests run; sets KAV_WIN_BUILD, KAV_WINEARCH, KAV_WINE
+# and KAV_WIN_BUILD_WHY. The i686 program is chosen when the 32-bit loader
+# starts; kav_confirm_windows_build then runs the i686 probe in the win32
+# prefix before anything relies on it.
+kav_choose_windows_build() {
+  if [ -n "${KAV_WIN_BUILD:-}" ]; then
+    case "$KAV_WIN_BUILD" in
+      win32|win64) ;;
+      *) echo "KAV_WIN_BUILD must be win32 or win64, not '$KAV_WIN_BUILD'" >&2; return 2 ;;
+    esac
+    KAV_WIN_BUILD_FORCED=1
+    KAV_WIN_BUILD_WHY="chosen by KAV_WIN_BUILD=$KAV_WIN_BUILD"
+  else
+    KAV_WIN_BUILD_FORCED=""
+    local loader why
+    loader="$(kav_find_wine32)"
+    if [ -z "$loader" ]; then
+      KAV_WIN_BUILD=win64
+      KAV_WIN_BUILD_WHY="no 32-bit Wine loader is installed (wine32)"
+    elif why="$(kav_loader_starts "$loader" 2>&1)"; then
+      KAV_WIN_BUILD=win32
+      KAV_WIN_BUILD_WHY="this machine runs 32-bit Windows programs ($loader starts)"
+    else
+      KAV_WIN_BUILD=win64
+      KAV_WIN_BUILD_WHY="this machine cannot run 32-bit programs (${why})"
+    fi
+  fi
+  export KAV_WIN_BUILD KAV_WIN_BUILD_WHY KAV_WIN_BUILD_FORCED
+  kav_wine_use "$KAV_WIN_BUILD"
+}
+
+# kav_confirm_windows_build PROBE: with the run's prefix started, checks that
+# the chosen 32-bit build really starts there (the i686 probe lists windows
+# within a short time); otherwise falls back to the 64-bit twin: stops the
+# prefix and returns 1, and the caller starts a win64 prefix instead.
+kav_confirm_windows_build() {
+  local probe="$1"
+  [ "$KAV_WIN_BUILD" = win32 ] && [ -z "${KAV_WIN_BUILD_FORCED:-}" ] || return 0
+  if timeout 120 "$KAV_WINE" "$probe" list 2>/dev/null | grep -q '"windows"'; then
+    KAV_WIN_BUILD_WHY="$KAV_WIN_BUILD_WHY and the i686 probe runs in a win32 prefix"
+    return 0
+  fi
+  kav_wine_stop
+  KAV_WIN_BUILD=win64
+  KAV_WIN_BUILD_WHY="the 32-bit Wine loader starts, but the i686 probe does not run in a win32 prefix"
+  kav_wine_use win64
+  return 1
+}
+
+# kav_windows_build_line: the one line that says which build ran and why.
+kav_windows_build_line() {
+  if [ "$KAV_WIN_BUILD" = win32 ]; then
+    echo "Win32 and end-to-end tests ran on the i686 build (the program that ships): $KAV_WIN_BUILD_WHY"
+  else
+    echo "Win32 and end-to-end tests ran on the x86_64 build (the 64-bit twin): $KAV_WIN_BUILD_WHY"
+  fi
+}
+
+if [ -z "${KAV_WINE:-}" ]; then
+  kav_wine_use "${KAV_WINEARCH:-win64}"
+fi
+export KAV_WINEARCH="${KAV_WINEARCH:-win64}"
+
+# kav_wine_prefix_make PREFIX_DIR: makes (or updates) a prefix of KAV_WINEARCH
+# with Windows-like fonts; KAV_WINE_DPI, when set, gives it that DPI. Needs a
+# display in DISPLAY.
+kav_wine_prefix_make() {
+  local prefix="$1"
+  mkdir -p "$(dirname "$prefix")"
+  WINEPREFIX="$prefix" WINEARCH="$KAV_WINEARCH" "$KAV_WINE" wineboot -i >/dev/null 2>&1
+  [ -d "$prefix/drive_c/windows" ] || return 1
+  WINEPREFIX="$prefix" bash "$KAV_ROOT/scripts/wine-windows-like.sh" "$KAV_WINE" "${KAV_WINE_DPI:-}"
+}
 
 # kav_wine_start PREFIX_DIR [RESOLUTION]
 kav_wine_start() {
   local prefix="$1" res="${2:-1024x768x24}"
   export WINEPREFIX="$prefix"
   export WINEDEBUG="${WINEDEBUG:--all}"
-  export WINEARCH=win64
+  export WINEARCH="$KAV_WINEARCH"
   export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
   export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
   KAV_XVFB_PID=""
@@ -36,11 +163,10 @@ kav_wine_start() {
     rm -f "$fdfile"
   fi
   export KAV_XVFB_PID
-  mkdir -p "$(dirname "$prefix")"
-  "$KAV_WINE" wineboot -i >/dev/null 2>&1 || true
+  kav_wine_prefix_make "$prefix" || echo "wine: could not make the prefix $prefix with $KAV_WINE" >&2
   # Keep one wineserver for the whole run: every Wine start is then cheaper.
   wineserver -p >/dev/null 2>&1 || true
-  echo "wine: prefix $WINEPREFIX on display $DISPLAY (Xvfb pid ${KAV_XVFB_PID:-none})" >&2
+  echo "wine: $KAV_WINEARCH prefix $WINEPREFIX on display $DISPLAY (Xvfb pid ${KAV_XVFB_PID:-none})" >&2
 }
 
 kav_wine_stop() {

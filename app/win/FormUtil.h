@@ -8,10 +8,6 @@ namespace kav {
 // foreground window, without showing it: a hidden window stays hidden.
 void BringFormToFront(HWND Form);
 
-// Dots per inch the window is drawn at (the system's when the window's own
-// value cannot be asked).
-int WindowDpi(HWND Wnd);
-
 // The primary monitor's work area (the screen minus the taskbar).
 RECT PrimaryWorkArea();
 

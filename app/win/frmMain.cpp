@@ -16,6 +16,7 @@
 #include "app/win/FormUtil.h"
 #include "app/win/TrayIcon.h"
 #include "common/win/CallbackGuard.h"
+#include "common/win/KCFL_FormScaling.h"
 #include "common/win/KCFL_FormAbout.h"
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_EventLog.h"
@@ -59,19 +60,6 @@ public:
 
 void Trace(const std::wstring& Text) { OutputDebugStringW((Text + L"\n").c_str()); }
 
-// Outer size for a client width at Dpi (the system's non-client metrics of that Dpi).
-int OuterWidthFor(int ClientWidth, int Dpi) {
-  RECT r{0, 0, ClientWidth, 100};
-  using TAdjustForDpi = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-  static const auto adjustForDpi = reinterpret_cast<TAdjustForDpi>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
-  if (adjustForDpi)
-    adjustForDpi(&r, KFormStyle, FALSE, KFormExStyle, static_cast<UINT>(Dpi));
-  else
-    AdjustWindowRectEx(&r, KFormStyle, FALSE, KFormExStyle);
-  return r.right - r.left;
-}
-
 } // namespace
 
 const wchar_t TFormMain::KWindowClass[] = L"TFormMain";
@@ -103,8 +91,9 @@ void TFormMain::RegisterWindowClass(HINSTANCE Instance) {
 
 TFormMain::TFormMain(TApplication& App) : FApp(App) {
   RegisterWindowClass(FApp.Instance());
-  FHandle = CreateWindowExW(KFormExStyle, KWindowClass, L"", KFormStyle, 0, 0, OuterWidthFor(KClientWidth, 96),
-                            KOuterHeight, FApp.Handle(), nullptr, FApp.Instance(), this);
+  // Sized for its DPI by LayoutControls.
+  FHandle = CreateWindowExW(KFormExStyle, KWindowClass, L"", KFormStyle, 0, 0, KClientWidth, KOuterHeight,
+                            FApp.Handle(), nullptr, FApp.Instance(), this);
   FDpi = WindowDpi(FHandle);
   CreateControls();
   CreatePopupMenu();
@@ -278,13 +267,13 @@ void TFormMain::CreateControls() {
 }
 
 void TFormMain::LayoutControls() {
-  const int fontHeight = -ScaleForDpi(12, FDpi); // Tahoma 9 pt at 96 dpi
-  FFont.Reset(CreateFontW(fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
-  FBoldFont.Reset(CreateFontW(fontHeight, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
-
+  // Everything is designed at 96 dpi and scaled to the window's DPI: fonts,
+  // places, the client area. The outer height is designed (125 pixels), so
+  // the client height is what remains inside the 96-dpi frame, scaled.
+  FFont.Reset(CreateScaledFont(L"Tahoma", -12, FW_NORMAL, FDpi)); // 9 pt at 96 dpi
+  FBoldFont.Reset(CreateScaledFont(L"Tahoma", -12, FW_BOLD, FDpi));
   const int clientWidth = ScaleForDpi(KClientWidth, FDpi);
+  const int clientHeight = ScaleForDpi(KOuterHeight - FrameSize(KFormStyle, KFormExStyle, 96).cy, FDpi);
   const int captionLeft = ScaleForDpi(KCaptionLeft, FDpi);
   const int valueLeft = ScaleForDpi(KValueLeft, FDpi);
   HDC dc = GetDC(FHandle);
@@ -299,15 +288,15 @@ void TFormMain::LayoutControls() {
       GetTextMetricsW(dc, &tm);
       SelectObject(dc, old);
       const int left = col == 0 ? captionLeft : valueLeft;
-      // A caption ends where its value begins; the value takes the rest of the row.
+      // A caption takes the whole space up to its value, so it is cut only
+      // where it would run into the value; the value takes the rest of the row.
       const int width = col == 0 ? valueLeft - captionLeft : clientWidth - valueLeft;
       SetWindowPos(label, nullptr, left, top, width, tm.tmHeight, SWP_NOZORDER | SWP_NOACTIVATE);
     }
   }
   ReleaseDC(FHandle, dc);
 
-  SetWindowPos(FHandle, nullptr, 0, 0, OuterWidthFor(clientWidth, FDpi), ScaleForDpi(KOuterHeight, FDpi),
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetClientSize(FHandle, clientWidth, clientHeight);
   InvalidateRect(FHandle, nullptr, TRUE);
 }
 
@@ -367,13 +356,9 @@ LRESULT TFormMain::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
     return 0;
   case WM_QUERYENDSESSION:
     return WMQueryEndSession();
-  case WM_DPICHANGED: {
-    FDpi = HIWORD(WParam);
-    const auto* suggested = reinterpret_cast<const RECT*>(LParam);
-    SetWindowPos(FHandle, nullptr, suggested->left, suggested->top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    LayoutControls();
+  case WM_DPICHANGED:
+    WMDpiChanged(HIWORD(WParam), *reinterpret_cast<const RECT*>(LParam));
     return 0;
-  }
   default:
     break;
   }
@@ -398,13 +383,32 @@ IAv90RDevice& TFormMain::Device() {
 
 void TFormMain::FormShow() { DoProcess_PlaceWindow(); }
 
-void TFormMain::DoProcess_PlaceWindow() {
+POINT TFormMain::PlacedOrigin() const {
   const RECT work = PrimaryWorkArea();
   RECT outer{};
   GetWindowRect(FHandle, &outer);
   const auto pos = PlaceBottomRight(work.right - work.left, work.bottom - work.top, outer.right - outer.left,
                                     outer.bottom - outer.top);
-  SetWindowPos(FHandle, nullptr, pos.Left, pos.Top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return POINT{pos.Left, pos.Top};
+}
+
+void TFormMain::DoProcess_PlaceWindow() {
+  const POINT pos = PlacedOrigin();
+  SetWindowPos(FHandle, nullptr, pos.x, pos.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TFormMain::WMDpiChanged(int Dpi, const RECT& Suggested) {
+  // A window at its place in the work area's corner stays in the corner at
+  // its new size; one that the user has moved goes where Windows suggests.
+  RECT outer{};
+  GetWindowRect(FHandle, &outer);
+  const POINT placed = PlacedOrigin();
+  const bool inCorner = IsWindowVisible(FHandle) && outer.left == placed.x && outer.top == placed.y;
+  FDpi = Dpi;
+  SetWindowPos(FHandle, nullptr, Suggested.left, Suggested.top, Suggested.right - Suggested.left,
+               Suggested.bottom - Suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  LayoutControls();
+  if (inCorner) DoProcess_PlaceWindow();
 }
 
 void TFormMain::DoProcess_ShowMainWindow(bool Force) {

@@ -172,6 +172,9 @@ private:
   void CreateControls();
   void CreatePopupMenu();
   void LayoutControls();
+  // Where the placement rule puts the window at its current size.
+  POINT PlacedOrigin() const;
+  void WMDpiChanged(int Dpi, const RECT& Suggested);
   void ShowTrayMenu(POINT Pos);
   void DispatchMenuCommand(UINT Id);
   void ShowPortError();

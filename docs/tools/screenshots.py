@@ -4,16 +4,20 @@
     docs/tools/screenshots.py [--build DIR] [--out DIR]
 
 DIR defaults to $KAV_BUILD_DIR or build/; the pictures go to docs/images/.
-Needs the 64-bit program and the probe (build win64) and the simulator
-(build native). Uses the end-to-end harness (tests/e2e/kav_e2e.py): a private
-Wine prefix and Xvfb display with the taskbar desktop, the switcher simulator
-on COM5, real clicks and key presses; everything it starts it stops.
+Runs the shipped 32-bit program where this machine starts 32-bit Windows
+programs and the 64-bit twin otherwise, as the tests do (KAV_WIN_BUILD=win32
+or win64 forces one); needs that build's program and probe and the
+simulator (build native). Uses the end-to-end harness (tests/e2e/kav_e2e.py):
+a private Wine prefix with Windows-like fonts and an Xvfb display with the
+taskbar desktop, the switcher simulator on COM5, real clicks and key
+presses; everything it starts it stops.
 
 The walk is the guide's own: a first start without a port (the prompt, then
 the settings dialog on both pages), hot-key control switched on, one input
 key, the status window, the tray menu. Then, with the installer that
-scripts/release.sh made for the install check (64-bit stub, the same pages
-as the shipped one), the component pages of the installer and uninstaller.
+scripts/release.sh made (the shipped one, or where 32-bit programs do not
+run, its 64-bit twin with the same pages), the component pages of the
+installer and uninstaller.
 """
 import argparse
 import glob
@@ -172,16 +176,19 @@ def main():
     ap.add_argument("--out", default=os.path.join(ROOT, "docs", "images"))
     a = ap.parse_args()
     b = os.path.abspath(a.build)
-    paths = kav_e2e.Paths(os.path.join(b, "win64", "KAV90R_HotKeyController.exe"),
-                          os.path.join(b, "win64", "tools", "win", "probe", "kav_probe.exe"),
+    build, why = kav_e2e.choose_windows_build()
+    print("screenshots: the %s program (%s)" % ("32-bit" if build == "win32" else "64-bit", why))
+    paths = kav_e2e.Paths(os.path.join(b, build, "KAV90R_HotKeyController.exe"),
+                          os.path.join(b, build, "tools", "win", "probe", "kav_probe.exe"),
                           os.path.join(b, "native", "tools", "simulator", "av90r_sim"),
                           os.path.join(b, "screenshots"))
     for p in (paths.program, paths.probe, paths.simulator):
         if not os.path.exists(p):
             sys.exit("screenshots: %s is not built" % p)
-    installers = sorted(glob.glob(os.path.join(b, "release", "check", "*-x64-setup.exe")))
+    pattern = "*-setup.exe" if build == "win32" else os.path.join("check", "*-x64-setup.exe")
+    installers = sorted(glob.glob(os.path.join(b, "release", pattern)))
     if not installers:
-        sys.exit("screenshots: no installer in %s/release/check (run scripts/release.sh)" % b)
+        sys.exit("screenshots: no installer %s in %s/release (run scripts/release.sh)" % (pattern, b))
     os.makedirs(a.out, exist_ok=True)
     out = os.path.abspath(a.out)
     for name, fn in (("guide", lambda s: walk(s, out)),

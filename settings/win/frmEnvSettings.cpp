@@ -10,6 +10,7 @@
 
 #include "common/core/AppError.h"
 #include "common/win/CallbackGuard.h"
+#include "common/win/KCFL_FormScaling.h"
 #include "common/win/MessageBoxSeam.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
 #include "resources/resource.h"
@@ -34,6 +35,8 @@ const int KMargin = 8;
 const int KButtonWidth = 75;
 const int KButtonHeight = 25;
 const int KButtonGap = 6;
+const DWORD KStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+const DWORD KExStyle = WS_EX_CONTROLPARENT;
 
 const wchar_t* const KCheckBoxCaptions[EnvCheckBoxCount] = {
     L"起動時、KTX-AV90Rの電源をONにする(&U)",
@@ -82,24 +85,15 @@ TFormEnvSettings::TFormEnvSettings(HWND Owner, IEnvSettingsHost& Host) : FOwner(
   for (std::size_t i = 0; i < FFallbacks.size(); ++i) FFallbacks[i] = THotKeyFieldFallback(DefaultHotKeyValues[i]);
   RegisterClasses();
 
-  HDC screen = GetDC(nullptr);
-  FDpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  if (FDpi <= 0) FDpi = 96;
-  FFont = CreateFontW(-MulDiv(9, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                      L"Tahoma");
+  // The window is made first: its DPI (the monitor's) decides the font and
+  // every size, which are designed at 96 dpi.
+  FHandle = CreateWindowExW(KExStyle, KWindowClass, KCaption, KStyle, CW_USEDEFAULT, CW_USEDEFAULT, KClientWidth,
+                            KClientHeight, Owner, nullptr, ModuleInstance(), this);
+  if (!FHandle) throw std::runtime_error("CreateWindowExW(TFormEnvSettings) failed");
+  FDpi = WindowDpi(FHandle);
+  FFont = CreateScaledFont(L"Tahoma", -12, FW_NORMAL, FDpi);  // 9 pt at 96 dpi
+  SizeWindow();
 
-  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-  const DWORD exStyle = WS_EX_CONTROLPARENT;
-  RECT rc{0, 0, Scale(KClientWidth), Scale(KClientHeight)};
-  AdjustWindowRectEx(&rc, style, FALSE, exStyle);
-  FHandle = CreateWindowExW(exStyle, KWindowClass, KCaption, style, CW_USEDEFAULT, CW_USEDEFAULT,
-                            rc.right - rc.left, rc.bottom - rc.top, Owner, nullptr, ModuleInstance(), this);
-  if (!FHandle) {
-    if (FFont) DeleteObject(FFont);
-    throw std::runtime_error("CreateWindowExW(TFormEnvSettings) failed");
-  }
   // The close box is the only caption button; the system menu offers nothing else.
   if (HMENU menu = GetSystemMenu(FHandle, FALSE)) {
     DeleteMenu(menu, SC_MAXIMIZE, MF_BYCOMMAND);
@@ -118,7 +112,7 @@ TFormEnvSettings::~TFormEnvSettings() {
   if (FFont) DeleteObject(FFont);
 }
 
-int TFormEnvSettings::Scale(int Value) const { return MulDiv(Value, FDpi, 96); }
+int TFormEnvSettings::Scale(int Value) const { return ScaleToDpi(Value, FDpi); }
 
 HWND TFormEnvSettings::AddControl(HWND Parent, const wchar_t* ClassName, const wchar_t* Text, DWORD Style, int Id,
                                   int X, int Y, int Width, int Height, DWORD ExStyle) {
@@ -127,7 +121,50 @@ HWND TFormEnvSettings::AddControl(HWND Parent, const wchar_t* ClassName, const w
                              ModuleInstance(), nullptr);
   if (!wnd) throw std::runtime_error("CreateWindowExW of a settings dialog control failed");
   SendMessageW(wnd, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+  FDesignRects.push_back({wnd, X, Y, Width, Height});
   return wnd;
+}
+
+void TFormEnvSettings::SizeWindow() { SetClientSize(FHandle, Scale(KClientWidth), Scale(KClientHeight)); }
+
+void TFormEnvSettings::LayoutPages() {
+  // The pages lie on the tab control's display area, which depends on the
+  // size and font of the tab control.
+  RECT display;
+  GetClientRect(FPages, &display);
+  SendMessageW(FPages, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
+  MapWindowPoints(FPages, FHandle, reinterpret_cast<POINT*>(&display), 2);
+  for (HWND page : FPageWindows)
+    SetWindowPos(page, nullptr, display.left, display.top, display.right - display.left, display.bottom - display.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TFormEnvSettings::SizePortList() {
+  // Ten rows visible when dropped down.
+  SendMessageW(FcmbComPortNum, CB_SETMINVISIBLE, 10, 0);
+  const int itemH = static_cast<int>(SendMessageW(FcmbComPortNum, CB_GETITEMHEIGHT, 0, 0));
+  const int selH = static_cast<int>(SendMessageW(FcmbComPortNum, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+  if (itemH > 0 && selH > 0)
+    SetWindowPos(FcmbComPortNum, nullptr, 0, 0, Scale(120), selH + 6 + 10 * itemH + 2,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TFormEnvSettings::WMDpiChanged(int Dpi, const RECT& Suggested) {
+  FDpi = Dpi;
+  HFONT old = FFont;
+  FFont = CreateScaledFont(L"Tahoma", -12, FW_NORMAL, FDpi);
+  SetWindowPos(FHandle, nullptr, Suggested.left, Suggested.top, Suggested.right - Suggested.left,
+               Suggested.bottom - Suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  SizeWindow();  // the client area exactly as designed, at the suggested place
+  for (const TDesignRect& r : FDesignRects) {
+    SendMessageW(r.Wnd, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+    SetWindowPos(r.Wnd, nullptr, Scale(r.X), Scale(r.Y), Scale(r.Width), Scale(r.Height),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  LayoutPages();
+  SizePortList();
+  if (old) DeleteObject(old);
+  RedrawWindow(FHandle, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void TFormEnvSettings::CreateControls() {
@@ -157,22 +194,20 @@ void TFormEnvSettings::CreateControls() {
   }
   // The pages lie on the tab control's display area. They sit above it in
   // z-order so that they paint over it; Tab order is kept by hand (KeyTab).
-  RECT display;
-  GetClientRect(FPages, &display);
-  SendMessageW(FPages, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
-  MapWindowPoints(FPages, FHandle, reinterpret_cast<POINT*>(&display), 2);
   const int ids[2] = {IDC_TAB_BASIC, IDC_TAB_HOTKEY};
   for (int i = 0; i < 2; ++i) {
-    FPageWindows[i] = CreateWindowExW(WS_EX_CONTROLPARENT, KPageClass, pageNames[i], WS_CHILD | WS_CLIPSIBLINGS,
-                                      display.left, display.top, display.right - display.left,
-                                      display.bottom - display.top, FHandle,
-                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(ids[i])), ModuleInstance(), nullptr);
+    FPageWindows[i] = CreateWindowExW(WS_EX_CONTROLPARENT, KPageClass, pageNames[i], WS_CHILD | WS_CLIPSIBLINGS, 0,
+                                      0, 0, 0, FHandle, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ids[i])),
+                                      ModuleInstance(), nullptr);
     if (!FPageWindows[i]) throw std::runtime_error("CreateWindowExW of a settings page failed");
     SetWindowPos(FPageWindows[i], HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
+  LayoutPages();
   // Page sizes in 96-dpi units.
-  const int pageW = MulDiv(display.right - display.left, 96, FDpi);
-  const int pageH = MulDiv(display.bottom - display.top, 96, FDpi);
+  RECT page;
+  GetClientRect(FPageWindows[0], &page);
+  const int pageW = MulDiv(page.right, 96, FDpi);
+  const int pageH = MulDiv(page.bottom, 96, FDpi);
 
   // Page "基本設定". Group boxes last, so they lie below their contents.
   HWND basic = FPageWindows[0];
@@ -187,15 +222,7 @@ void TFormEnvSettings::CreateControls() {
   AddControl(basic, WC_STATICW, L"ポート番号：", SS_LEFT, IDC_LBL_COMPORTNUM, 20, portY + 29, 72, 15);
   FcmbComPortNum = AddControl(basic, WC_COMBOBOXW, L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
                               IDC_CMB_COMPORTNUM, 96, portY + 25, 120, 200);
-  // Ten rows visible when dropped down.
-  SendMessageW(FcmbComPortNum, CB_SETMINVISIBLE, 10, 0);
-  {
-    const int itemH = static_cast<int>(SendMessageW(FcmbComPortNum, CB_GETITEMHEIGHT, 0, 0));
-    const int selH = static_cast<int>(SendMessageW(FcmbComPortNum, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
-    if (itemH > 0 && selH > 0)
-      SetWindowPos(FcmbComPortNum, nullptr, 0, 0, Scale(120), selH + 6 + 10 * itemH + 2,
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  SizePortList();
   FbtnComPortTest = AddControl(basic, WC_BUTTONW, L"通信テスト(&T)", WS_TABSTOP | BS_PUSHBUTTON,
                                IDC_BTN_COMPORTTEST, 232, portY + 23, 110, KButtonHeight);
   AddControl(basic, WC_BUTTONW, L"動作設定", BS_GROUPBOX | WS_CLIPSIBLINGS, IDC_GRP_ACTION, KMargin, 8,
@@ -501,6 +528,10 @@ bool TFormEnvSettings::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam, LRE
     } else {
       SetFocus(FbtnOK);
     }
+    Result = 0;
+    return true;
+  case WM_DPICHANGED:
+    WMDpiChanged(HIWORD(WParam), *reinterpret_cast<const RECT*>(LParam));
     Result = 0;
     return true;
   case WM_SETCURSOR:

@@ -38,6 +38,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "hotkeys/core/HotKeyValue.h"
 #include "settings/core/EnvSettingsRules.h"
@@ -135,6 +136,13 @@ private:
   static void RegisterClasses();
   bool HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam, LRESULT& Result);
   int Scale(int Value) const;
+  // Layout at the dialog's DPI: the window's size for the designed client
+  // area, the pages on the tab control's display area, the port list's
+  // dropped-down height; and all of it again at a new DPI.
+  void SizeWindow();
+  void LayoutPages();
+  void SizePortList();
+  void WMDpiChanged(int Dpi, const RECT& Suggested);
   HWND AddControl(HWND Parent, const wchar_t* ClassName, const wchar_t* Text, DWORD Style, int Id, int X, int Y,
                   int Width, int Height, DWORD ExStyle = 0);
   void CreateControls();
@@ -187,6 +195,12 @@ private:
   HWND FHandle = nullptr;
   int FDpi = 96;
   HFONT FFont = nullptr;
+  // Every control's place and size as designed at 96 dpi, for a new DPI.
+  struct TDesignRect {
+    HWND Wnd;
+    int X, Y, Width, Height;
+  };
+  std::vector<TDesignRect> FDesignRects;
   HWND FbtnOK = nullptr;
   HWND FbtnCancel = nullptr;
   HWND FbtnApply = nullptr;

@@ -2,9 +2,15 @@
 """Benchmarks of the resident program under Wine (not a test: it prints
 figures and writes them to <work-dir>/bench/bench.json).
 
-  bench_program.py --program EXE --probe PROBE --simulator SIM --work-dir DIR
-                   [--win32-program EXE32] [--baseline BASELINE_EXE]
+  bench_program.py [--build DIR] [--program EXE --probe PROBE --simulator SIM
+                   --work-dir DIR] [--win32-program EXE32] [--baseline BASELINE_EXE]
                    [--presses 30] [--replies 15] [--idle 30]
+
+Without --program it measures the build that ships where this machine runs
+32-bit Windows programs, and the 64-bit twin otherwise, as the tests decide
+(KAV_WIN_BUILD forces one), taking the program, probe, baseline, simulator
+and work folder from the build folder (--build, default $KAV_BUILD_DIR or
+build/). The figures say which build and machine they came from.
 
 The program runs as a stripped copy, as it would be shipped (debug sections
 that Wine reads into memory would swell the memory figures).
@@ -40,6 +46,20 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import kav_e2e as k  # noqa: E402
 from scenarios_program import DEFAULT_SETTINGS  # noqa: E402
+
+
+STRIP = {"win32": "i686-w64-mingw32-strip", "win64": "x86_64-w64-mingw32-strip"}
+
+
+def machine_facts():
+    """Where the figures come from: CPU, cores, load, Wine."""
+    facts = {"cores": os.cpu_count(), "load_average": [round(x, 2) for x in os.getloadavg()]}
+    try:
+        with open("/proc/cpuinfo") as f:
+            facts["cpu"] = next((line.split(":", 1)[1].strip() for line in f if line.startswith("model name")), "")
+    except OSError:
+        pass
+    return facts
 
 
 def pct(values, p):
@@ -116,22 +136,39 @@ def trace_time(line):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--program", required=True)
-    ap.add_argument("--probe", required=True)
-    ap.add_argument("--simulator", required=True)
-    ap.add_argument("--work-dir", required=True)
+    ap.add_argument("--build", default=os.environ.get("KAV_BUILD_DIR", os.path.join(k.ROOT, "build")))
+    ap.add_argument("--program")
+    ap.add_argument("--probe")
+    ap.add_argument("--simulator")
+    ap.add_argument("--work-dir")
     ap.add_argument("--win32-program")
     ap.add_argument("--baseline")
     ap.add_argument("--presses", type=int, default=30)
     ap.add_argument("--replies", type=int, default=15)
     ap.add_argument("--idle", type=float, default=30.0)
     a = ap.parse_args()
+    results = {"machine": machine_facts()}
+    if not a.program:
+        b = os.path.abspath(a.build)
+        build, why = k.choose_windows_build()
+        results["machine"]["build_choice"] = why
+        a.program = os.path.join(b, build, k.PROGRAM_EXE_NAME)
+        a.probe = a.probe or os.path.join(b, build, "tools", "win", "probe", "kav_probe.exe")
+        a.baseline = a.baseline or os.path.join(b, build, "tools", "win", "bench_startup_baseline",
+                                                "kav_bench_startup_baseline.exe")
+        a.simulator = a.simulator or os.path.join(b, "native", "tools", "simulator", "av90r_sim")
+        a.work_dir = a.work_dir or os.path.join(b, build)
+        a.win32_program = a.win32_program or os.path.join(b, "win32", k.PROGRAM_EXE_NAME)
+    if not (a.probe and a.simulator and a.work_dir):
+        ap.error("--program needs --probe, --simulator and --work-dir")
+    arch = k.exe_arch(a.program)
+    results["machine"]["program"] = "%s (%s)" % (a.program, "i686" if arch == "win32" else "x86_64")
+    results["machine"]["wine"] = k._wine_version(k.wine_for(a.program)[0])
     bin_dir = os.path.join(os.path.abspath(a.work_dir), "bench-bin")
     os.makedirs(bin_dir, exist_ok=True)
     program = os.path.join(bin_dir, os.path.basename(a.program))
-    subprocess.run(["x86_64-w64-mingw32-strip", "-o", program, a.program], check=True)
+    subprocess.run([STRIP[arch], "-o", program, a.program], check=True)
     paths = k.Paths(program, os.path.abspath(a.probe), os.path.abspath(a.simulator), os.path.abspath(a.work_dir))
-    results = {}
     s = k.Session(paths, "bench")
     try:
         s.start_desktop()
@@ -152,10 +189,9 @@ def main():
         s.screenshot("bench")
     finally:
         s.close()
-    strip64 = "x86_64-w64-mingw32-strip"
-    results["size"] = {"win64": file_sizes(os.path.abspath(a.program), strip64)}
-    if a.win32_program and os.path.exists(a.win32_program):
-        results["size"]["win32"] = file_sizes(os.path.abspath(a.win32_program), "i686-w64-mingw32-strip")
+    results["size"] = {arch: file_sizes(os.path.abspath(a.program), STRIP[arch])}
+    if arch != "win32" and a.win32_program and os.path.exists(a.win32_program):
+        results["size"]["win32"] = file_sizes(os.path.abspath(a.win32_program), STRIP["win32"])
     out_dir = os.path.join(paths.work_root, "bench")
     os.makedirs(out_dir, exist_ok=True)
     with open(os.path.join(out_dir, "bench.json"), "w") as f:

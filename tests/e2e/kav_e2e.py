@@ -13,6 +13,7 @@ Python 3 standard library only.
 import ctypes
 import ctypes.util
 import fcntl
+import hashlib
 import json
 import os
 import re
@@ -101,21 +102,56 @@ def check_eq(actual, expected, what):
 
 # ---------------------------------------------------------------- Wine -----
 
-def find_wine():
-    if os.access("/usr/lib/wine/wine64", os.X_OK):
-        return "/usr/lib/wine/wine64"
-    for name in ("wine64", "wine"):
-        path = shutil.which(name)
-        if path:
-            return path
-    raise Failure("no Wine found")
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# The one place that gives a prefix Windows-like fonts (shared with the shell scripts).
+WINDOWS_LIKE = os.path.join(ROOT, "scripts", "wine-windows-like.sh")
 
 
-def base_env(prefix, display):
+def exe_arch(path):
+    """win32 or win64, from the executable's PE header."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    pe = int.from_bytes(data[0x3C:0x40], "little")
+    return "win32" if int.from_bytes(data[pe + 4:pe + 6], "little") == 0x14C else "win64"
+
+
+def wine_for(program):
+    """The Wine loader and prefix architecture that run `program`: the ones
+    scripts/test.sh chose (KAV_WINE, KAV_WINEARCH), or, run by hand, the
+    ones that fit the executable."""
+    arch = exe_arch(program)
+    wanted = os.environ.get("KAV_WINEARCH")
+    if wanted and wanted != arch:
+        raise Failure("%s is a %s program, but this run's Wine prefixes are %s" % (program, arch, wanted))
+    loader = os.environ.get("KAV_WINE") if wanted else None
+    if not loader:
+        if arch == "win32":
+            candidates = ["/usr/lib/wine/wine"] if os.path.exists("/usr/lib/wine/wine64") else ["wine"]
+        else:
+            candidates = ["/usr/lib/wine/wine64", "wine64", "wine"]
+        loader = next((shutil.which(c) for c in candidates if shutil.which(c)), None)
+    if not loader:
+        raise Failure("no Wine loader for %s programs" % arch)
+    return loader, arch
+
+
+def choose_windows_build():
+    """The Windows build that runs on this machine, decided as scripts/test.sh
+    decides it (KAV_WIN_BUILD forces it): ("win32" or "win64", why). Exports
+    its loader and architecture for the sessions of this process."""
+    script = ('source "$1/scripts/wine-env.sh" && kav_choose_windows_build && '
+              'printf "%s\\n" "$KAV_WIN_BUILD" "$KAV_WINE" "$KAV_WINEARCH" "$KAV_WIN_BUILD_WHY"')
+    out = subprocess.run(["bash", "-c", script, "bash", ROOT], capture_output=True, text=True, check=True)
+    build, loader, arch, why = out.stdout.splitlines()[:4]
+    os.environ.update({"KAV_WIN_BUILD": build, "KAV_WINE": loader, "KAV_WINEARCH": arch})
+    return build, why
+
+
+def base_env(prefix, display, arch="win64"):
     env = {k: v for k, v in os.environ.items() if not k.startswith("WINE")}
     env.update({
         "WINEPREFIX": prefix,
-        "WINEARCH": "win64",
+        "WINEARCH": arch,
         "WINEDEBUG": os.environ.get("KAV_E2E_WINEDEBUG", "-all"),
         "WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe=",
         "LANG": "ja_JP.UTF-8",
@@ -190,12 +226,15 @@ def _wine_version(wine):
         return "unknown"
 
 
-def ensure_template(template_dir, wine):
-    """Makes (once per build folder and Wine version) a prefix whose default
-    desktop is the "shell" desktop with taskbar, so that every program of a
-    scenario joins the desktop that explorer opened."""
+def ensure_template(template_dir, wine, arch="win64"):
+    """Makes (once per build folder, Wine version and architecture) a prefix
+    with Windows-like fonts whose default desktop is the "shell" desktop
+    with taskbar, so that every program of a scenario joins the desktop that
+    explorer opened."""
     os.makedirs(os.path.dirname(template_dir), exist_ok=True)
-    stamp_text = _wine_version(wine) + "\n"
+    with open(WINDOWS_LIKE, "rb") as f:
+        setup_id = hashlib.sha1(f.read()).hexdigest()[:12]
+    stamp_text = "%s %s windows-like %s\n" % (_wine_version(wine), arch, setup_id)
     stamp = os.path.join(template_dir, ".kav-template")
     with open(template_dir + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -210,10 +249,12 @@ def ensure_template(template_dir, wine):
         shutil.rmtree(tmp, ignore_errors=True)
         shutil.rmtree(template_dir, ignore_errors=True)
         x = Xvfb()
-        env = base_env(tmp, x.display)
+        env = base_env(tmp, x.display, arch)
         try:
             subprocess.run([wine, "wineboot", "-i"], env=env, timeout=300,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["bash", WINDOWS_LIKE, wine], env=env, timeout=300, check=True,
+                           stdout=subprocess.DEVNULL)
             for key, name, value in (("HKCU\\Software\\Wine\\Explorer", "Desktop", "shell"),
                                      ("HKCU\\Software\\Wine\\Explorer\\Desktops", "shell",
                                       "%dx%d" % SCREEN)):
@@ -371,7 +412,7 @@ class Session:
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
         self.prefix = os.path.join(self.work, "prefix")
-        self.wine = find_wine()
+        self.wine, self.arch = wine_for(paths.program)
         self.xvfb = None
         self.env = None
         self.keyboard = None
@@ -382,10 +423,11 @@ class Session:
 
     # -- set-up ----------------------------------------------------------
     def start_desktop(self):
-        ensure_template(self.paths.template, self.wine)
-        shutil.copytree(self.paths.template, self.prefix, symlinks=True, copy_function=_clone_file)
+        template = "%s-%s" % (self.paths.template, self.arch)
+        ensure_template(template, self.wine, self.arch)
+        shutil.copytree(template, self.prefix, symlinks=True, copy_function=_clone_file)
         self.xvfb = Xvfb(log_path=self._file("xvfb.err"))
-        self.env = base_env(self.prefix, self.xvfb.display)
+        self.env = base_env(self.prefix, self.xvfb.display, self.arch)
         self.keyboard = Keyboard(self.xvfb.display, self.env)
         # One wineserver for the whole scenario, up before the first Wine
         # process: two processes that both start a server can hang.

@@ -14,12 +14,15 @@
 #
 #   tests/release/check-install.sh [INSTALLER.exe]
 #
-# Default installer: $KAV_BUILD_DIR/release/check/*-x64-setup.exe, made by
-# scripts/release.sh (a 64-bit installer: this machine runs 64-bit code only;
-# see the comment at the top of scripts/release.sh). The program packed in it
-# must equal the one release.sh put beside it, release/check/KAV90R_HotKeyController.exe
-# (the 64-bit build without debug information; KAV_CHECK_EXE overrides).
-# Needs the simulator of the native build.
+# Default installer, both made by scripts/release.sh: where this machine runs
+# 32-bit Windows programs (KAV_WIN_BUILD=win32, as scripts/test.sh decides),
+# the shipped one, $KAV_BUILD_DIR/release/*-setup.exe, in a 32-bit prefix,
+# whose program must be the 32-bit build; elsewhere its 64-bit twin
+# release/check/*-x64-setup.exe (see the comment at the top of
+# scripts/release.sh), whose program must equal release/check/KAV90R_HotKeyController.exe
+# (the 64-bit build without debug information). KAV_CHECK_EXE overrides the
+# program to expect; an installer given by name is run in a prefix of its
+# own architecture. Needs the simulator of the native build.
 # Prints PASS/FAIL per check and "install check: N passed, M failed"; exits
 # non-zero on any failure. Stops everything it started: the simulator by its
 # process id, Wine with `wineserver -k` on its own prefix, Xvfb by its id.
@@ -32,11 +35,24 @@ PY=/usr/bin/python3
 WORK="$B/release-check"
 PORT_NUM=7            # the host's serial ports take the low numbers in Wine
 SIM="$B/native/tools/simulator/av90r_sim"
-EXPECT_EXE="${KAV_CHECK_EXE:-$B/release/check/$APP.exe}"
 
+# --- Which installer: the shipped 32-bit one where 32-bit programs run ------
+source "$ROOT/scripts/wine-env.sh"
 INSTALLER="${1:-}"
-if [ -z "$INSTALLER" ]; then
-  INSTALLER="$(ls "$B"/release/check/*-x64-setup.exe 2>/dev/null | head -n1)"
+if [ -n "$INSTALLER" ] && [ -f "$INSTALLER" ]; then
+  KAV_WIN_BUILD="$(kav_exe_arch "$INSTALLER")"
+fi
+if [ -z "${KAV_WIN_BUILD:-}" ]; then
+  kav_choose_windows_build
+else
+  kav_wine_use "$KAV_WIN_BUILD"
+fi
+if [ "$KAV_WIN_BUILD" = win32 ]; then
+  [ -n "$INSTALLER" ] || INSTALLER="$(ls "$B"/release/"$APP"-*-setup.exe 2>/dev/null | head -n1)"
+  EXPECT_EXE="${KAV_CHECK_EXE:-$B/win32/$APP.exe}"
+else
+  [ -n "$INSTALLER" ] || INSTALLER="$(ls "$B"/release/check/*-x64-setup.exe 2>/dev/null | head -n1)"
+  EXPECT_EXE="${KAV_CHECK_EXE:-$B/release/check/$APP.exe}"
 fi
 for f in "$INSTALLER" "$SIM" "$EXPECT_EXE"; do
   if [ ! -f "$f" ]; then
@@ -68,7 +84,6 @@ wait_for() { # wait_for SECONDS COMMAND...: polls COMMAND until it succeeds
 }
 
 # --- Wine, display, simulator ------------------------------------------------
-source "$ROOT/scripts/wine-env.sh"
 unset KAV_USE_DISPLAY
 SIM_PID=""
 stop_sim() {
@@ -86,7 +101,7 @@ trap cleanup EXIT
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
-echo "install check: $INSTALLER (version $VERSION)"
+echo "install check: $INSTALLER (version $VERSION, $KAV_WINEARCH prefix)"
 kav_wine_start "$WORK/prefix" 2>"$WORK/wine-start.log"
 W() { "$KAV_WINE" "$@"; }
 # Every program joins one virtual desktop with a taskbar and notification
