@@ -17,7 +17,7 @@ PKGS=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 xvfb xdotool x11-utils imagemagick
-  fonts-noto-cjk fonts-wine fonts-ipafont-gothic locales nsis zip unzip python3
+  fonts-noto-cjk fonts-wine fonts-ipafont-gothic fonts-horai-umefont locales nsis zip unzip python3
   p7zip-full python3-markdown
 )
 

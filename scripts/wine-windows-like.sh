@@ -15,10 +15,12 @@
 #   prefix's Fonts folder gets links to them. Without Tahoma the program's
 #   text falls back to a CJK font; without Marlett the caption buttons show
 #   letters ("r" for the close box).
-# * The Japanese Windows UI fonts map to IPA fonts (fonts-ipafont-gothic),
-#   whose proportional widths match them: "MS UI Gothic" and "MS PGothic"
-#   to IPAPGothic, "MS Gothic" to IPAGothic. Tahoma's Japanese characters
-#   come from "MS UI Gothic", as on Windows.
+# * The Japanese Windows UI fonts map to free fonts drawn to their widths:
+#   "MS UI Gothic" to Ume UI Gothic (fonts-horai-umefont), whose kana are as
+#   narrow as the UI font's; "MS PGothic" to IPAPGothic and "MS Gothic" to
+#   IPAGothic (fonts-ipafont-gothic). Tahoma's Japanese characters come from
+#   "MS UI Gothic", as on Windows; with IPAPGothic in its place the status
+#   window's longest caption is drawn wider than its column.
 set -euo pipefail
 loader="${1:?usage: WINEPREFIX=... wine-windows-like.sh LOADER [DPI]}"
 dpi="${2:-}"
@@ -39,7 +41,7 @@ reg="$WINEPREFIX/kav-windows-like.reg"
 {
   printf 'REGEDIT4\r\n\r\n'
   printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
-  printf '"MS UI Gothic"="IPAPGothic"\r\n"MS PGothic"="IPAPGothic"\r\n"MS Gothic"="IPAGothic"\r\n'
+  printf '"MS UI Gothic"="Ume UI Gothic"\r\n"MS PGothic"="IPAPGothic"\r\n"MS Gothic"="IPAGothic"\r\n'
   if [ -n "$dpi" ]; then
     # Wine reads the user's value; Windows programs that look at the
     # machine's font settings find the same number there.
