@@ -175,7 +175,11 @@ def check_dialog_layout(s, dlg):
     for ident, text in expected.items():
         check_eq(texts.get(ident), text, "text of control %d" % ident)
     port = control(dlg, ID_PORT)
-    check_eq(port["items"], ["選択してください"] + ["COM%d" % n for n in range(1, 21)], "port list")
+    items = port["items"]
+    check_eq(items[:21], ["選択してください"] + ["COM%d" % n for n in range(1, 21)], "port list")
+    # After COM20 only the machine's own ports above COM20, in number order.
+    above = [int(p[3:]) if p[:3] == "COM" and p[3:].isdigit() else 0 for p in items[21:]]
+    check(all(n > 20 for n in above) and above == sorted(above), "ports after COM20: %r" % items[21:])
     # OK, キャンセル, 適用 right-aligned below the page control, in this order.
     ok, cancel, apply_ = (control(dlg, i)["rect"] for i in (ID_OK, ID_CANCEL, ID_APPLY))
     tabs = control(dlg, ID_TABS)["rect"]
