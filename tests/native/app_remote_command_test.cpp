@@ -25,37 +25,6 @@ TRemoteCommandLine Parse(const TArgs& args) { return ParseRemoteCommandLine(args
 
 TLine KindOf(const TArgs& args) { return Parse(args).Kind; }
 
-// Records the switcher calls; blackout and input frames answer with FrameResult.
-class TFakeDevice : public IAv90RDevice {
-public:
-  std::vector<std::string> Calls;
-  bool PowerResult = true;
-  bool FrameResult = true;
-
-  void SetComPort(const std::wstring&) override {}
-  bool ExecPowerCtrl(bool Stat) override {
-    Calls.push_back(Stat ? "W1" : "W0");
-    return PowerResult;
-  }
-  bool ExecBlackout(bool Stat) override {
-    Calls.push_back(Stat ? "B1" : "B0");
-    return FrameResult;
-  }
-  bool SelectChannel(int32_t Channel) override {
-    Calls.push_back("S" + std::to_string(Channel));
-    return FrameResult;
-  }
-  bool SendRequestStatus() override { return true; }
-  bool TestComPort(const std::wstring&) override { return false; }
-};
-
-TAv90RStatus Stat(bool power, bool blackout) {
-  TAv90RStatus s;
-  s.FPowerStat = power;
-  s.FBlackoutStat = blackout;
-  return s;
-}
-
 } // namespace
 
 TEST(RemoteCommandLine, EveryCommandInAnyCase) {
@@ -189,51 +158,6 @@ TEST(RemoteHandOver, StatusRoundTripsFormatsAndRejectsDamage) {
   EXPECT_FALSE(damaged(12, 3));   // length shorter than the data
   EXPECT_FALSE(damaged(16, ' ')); // a blank inside the port
   EXPECT_FALSE(damaged(17, 0xFF)); // not UTF-8
-}
-
-TEST(RemoteAction, CommandsActLikeTheirHotKeysWithTheNamedState) {
-  TFakeDevice dev;
-  auto run = [&](TRemoteCommand c, TAv90RStatus s, bool powerUp, THotKeyActionResult* r = nullptr,
-                 bool* written = nullptr) {
-    dev.Calls.clear();
-    const auto result = ExecuteHotKeyAction(PlanRemoteCommand(c, s, powerUp), dev, written);
-    if (r) *r = result;
-    return dev.Calls;
-  };
-  using V = std::vector<std::string>;
-  // On and off send that state whatever was reported; toggle negates the report.
-  EXPECT_EQ(run({K::Power, KRemoteOn}, Stat(true, false), true), V{"W1"});
-  EXPECT_EQ(run({K::Power, KRemoteOff}, Stat(false, false), true), V{"W0"});
-  EXPECT_EQ(run({K::Power, KRemoteToggle}, Stat(true, false), true), V{"W0"});
-  EXPECT_EQ(run({K::Blackout, KRemoteOn}, Stat(true, true), true), V{"B1"});
-  EXPECT_EQ(run({K::Blackout, KRemoteOff}, Stat(true, false), true), V{"B0"});
-  EXPECT_EQ(run({K::Blackout, KRemoteToggle}, Stat(true, true), true), V{"B0"});
-  for (int n = 1; n <= 8; ++n) EXPECT_EQ(run({K::Input, n}, Stat(true, false), true), V{"S" + std::to_string(n)});
-  // The power-up rule: before blackout and inputs while power is reported off, never before power.
-  EXPECT_EQ(run({K::Blackout, KRemoteOff}, Stat(false, true), true), (V{"W1", "B0"}));
-  EXPECT_EQ(run({K::Input, 2}, Stat(false, false), true), (V{"W1", "S2"}));
-  EXPECT_EQ(run({K::Input, 2}, Stat(false, false), false), V{"S2"});
-  EXPECT_EQ(run({K::Power, KRemoteOff}, Stat(false, false), true), V{"W0"});
-  // Hot-key control and the status touch no switcher.
-  EXPECT_TRUE(run({K::HotKey, KRemoteOn}, Stat(false, false), true).empty());
-  EXPECT_TRUE(run({K::Status, 0}, Stat(false, false), true).empty());
-
-  // What reaches the caller: a failed input frame is reported, a failed power-up stops the command.
-  THotKeyActionResult r{};
-  bool written = true;
-  dev.FrameResult = false;
-  EXPECT_EQ(run({K::Input, 4}, Stat(true, false), true, &r, &written), V{"S4"});
-  EXPECT_EQ(r, THotKeyActionResult::Sent); // a hot key shows nothing for it ...
-  EXPECT_FALSE(written);                   // ... a command does
-  dev.FrameResult = true;
-  EXPECT_EQ(run({K::Blackout, KRemoteOn}, Stat(true, false), true, &r, &written), V{"B1"});
-  EXPECT_TRUE(written);
-  dev.PowerResult = false;
-  EXPECT_EQ(run({K::Input, 4}, Stat(false, false), true, &r, &written), V{"W1"});
-  EXPECT_EQ(r, THotKeyActionResult::PortError);
-  EXPECT_FALSE(written);
-  EXPECT_EQ(run({K::Power, KRemoteOn}, Stat(false, false), true, &r, &written), V{"W1"});
-  EXPECT_FALSE(written);
 }
 
 TEST(RemoteAction, ExitCodesAndUsage) {
