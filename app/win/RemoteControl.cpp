@@ -74,6 +74,9 @@ int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteComman
     Result = status ? TRUE : FALSE;
     return true;
   });
+  // An elevated start may ask a program that runs without elevation: let its
+  // answer through the message filter.
+  ChangeWindowMessageFilterEx(reply.Handle(), WM_COPYDATA, MSGFLT_ALLOW, nullptr);
 
   const TRemoteBytes bytes = EncodeRemoteCommand(Command);
   COPYDATASTRUCT data{};
@@ -133,18 +136,20 @@ bool WriteStatusLine(const std::wstring& Text) {
   return ok;
 }
 
-LRESULT ServeRemoteCommand(IRemoteCommandTarget& Target, HWND AppWindow, WPARAM Sender, const COPYDATASTRUCT& Data) {
+LRESULT ServeRemoteCommand(IRemoteCommandTarget* Target, HWND AppWindow, WPARAM Sender, const COPYDATASTRUCT& Data) {
   if (Data.dwData != KCopyDataRemoteCommand) return static_cast<LRESULT>(TRemoteAnswer::NotUnderstood);
   const auto command = DecodeRemoteCommand(Data.lpData, Data.cbData);
   if (!command) return static_cast<LRESULT>(TRemoteAnswer::NotUnderstood);
   TRemoteAnswer answer;
-  if (command->Kind == TRemoteCommandKind::Status) {
+  if (Target == nullptr) {
+    answer = TRemoteAnswer::Starting;
+  } else if (command->Kind == TRemoteCommandKind::Status) {
     TRemoteStatus status;
-    answer = Target.GetRemoteStatus(status);
+    answer = Target->GetRemoteStatus(status);
     if (answer == TRemoteAnswer::Done && !SendStatusReply(AppWindow, reinterpret_cast<HWND>(Sender), status))
       answer = TRemoteAnswer::NotDone;
   } else {
-    answer = Target.DoProcess_RemoteCommand(*command);
+    answer = Target->DoProcess_RemoteCommand(*command);
   }
   return static_cast<LRESULT>(answer);
 }

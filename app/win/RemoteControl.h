@@ -41,9 +41,10 @@ int ShowRemoteUsage();
 bool WriteStatusLine(const std::wstring& Text);
 
 // The running instance's side of the hand-over: the WM_COPYDATA handler of
-// the application window AppWindow, acting on Target (the status window).
-// Anything but an exact command is answered with 0 (not understood) and does
-// nothing; the status goes only to a reply window of a sender.
-LRESULT ServeRemoteCommand(IRemoteCommandTarget& Target, HWND AppWindow, WPARAM Sender, const COPYDATASTRUCT& Data);
+// the application window AppWindow, acting on Target (the status window;
+// null while it is being created or destroyed: "starting"). Anything but an
+// exact command is answered with 0 (not understood) and does nothing; the
+// status goes only to a reply window of a sender.
+LRESULT ServeRemoteCommand(IRemoteCommandTarget* Target, HWND AppWindow, WPARAM Sender, const COPYDATASTRUCT& Data);
 
 } // namespace kav

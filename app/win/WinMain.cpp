@@ -89,13 +89,14 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
   TProgram program;
   // Windows ends the process right after WM_ENDSESSION: shut down in order there.
   app.SetEndSessionHandler([&program] { program.Destroy(); });
+  // Commands of later starts; until the status window exists they are asked to wait.
+  app.SetCopyDataHandler([&program, &app](WPARAM Sender, const COPYDATASTRUCT& Data) -> LRESULT {
+    return kav::ServeRemoteCommand(program.FormMain.get(), app.Handle(), Sender, Data);
+  });
   int exitCode = 1;
   try {
     program.Create(app);
     if (hasCommand) program.FormMain->SetStartupRemoteCommand(remote.Command);
-    app.SetCopyDataHandler([&program, &app](WPARAM Sender, const COPYDATASTRUCT& Data) -> LRESULT {
-      return program.FormMain ? kav::ServeRemoteCommand(*program.FormMain, app.Handle(), Sender, Data) : 0;
-    });
     exitCode = app.Run();
   } catch (...) {
     // A window or the device link could not be created: say so and leave
@@ -103,5 +104,6 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
     app.ShowException(std::current_exception());
   }
   program.Destroy();
+  app.SetCopyDataHandler(nullptr);
   return exitCode;
 }

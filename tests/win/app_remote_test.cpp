@@ -51,7 +51,7 @@ protected:
     ASSERT_TRUE(Running.IsFirstInstance());
     Running.MarkApplicationWindow(App.Handle());
     App.SetCopyDataHandler(
-        [this](WPARAM Sender, const COPYDATASTRUCT& Data) { return ServeRemoteCommand(Target, App.Handle(), Sender, Data); });
+        [this](WPARAM Sender, const COPYDATASTRUCT& Data) { return ServeRemoteCommand(&Target, App.Handle(), Sender, Data); });
   }
 
   // Runs a second start's hand-over on its own thread while this thread
@@ -83,7 +83,7 @@ protected:
   TFakeTarget Target;
 };
 
-LRESULT Serve(IRemoteCommandTarget& Target, HWND App, WPARAM Sender, ULONG_PTR Tag, const void* Data, size_t Size) {
+LRESULT Serve(IRemoteCommandTarget* Target, HWND App, WPARAM Sender, ULONG_PTR Tag, const void* Data, size_t Size) {
   COPYDATASTRUCT cds{};
   cds.dwData = Tag;
   cds.cbData = static_cast<DWORD>(Size);
@@ -154,25 +154,29 @@ TEST_F(RemoteHandOverTest, StatusLineGoesToTheRedirectedOutput) {
 TEST_F(RemoteHandOverTest, OnlyExactCommandsAreActedOnAndTheStatusGoesOnlyToAReplyWindow) {
   const TRemoteBytes good = EncodeRemoteCommand({K::Input, 4});
   // Another tag, a short or long packet, a value out of range: not understood, nothing done.
-  EXPECT_EQ(Serve(Target, App.Handle(), 0, KCopyDataCommandLine, good.data(), good.size()), 0);
-  EXPECT_EQ(Serve(Target, App.Handle(), 0, KCopyDataRemoteStatus, good.data(), good.size()), 0);
-  EXPECT_EQ(Serve(Target, App.Handle(), 0, KCopyDataRemoteCommand, good.data(), good.size() - 1), 0);
+  EXPECT_EQ(Serve(&Target, App.Handle(), 0, KCopyDataCommandLine, good.data(), good.size()), 0);
+  EXPECT_EQ(Serve(&Target, App.Handle(), 0, KCopyDataRemoteStatus, good.data(), good.size()), 0);
+  EXPECT_EQ(Serve(&Target, App.Handle(), 0, KCopyDataRemoteCommand, good.data(), good.size() - 1), 0);
   TRemoteBytes longer = good;
   longer.push_back(0);
-  EXPECT_EQ(Serve(Target, App.Handle(), 0, KCopyDataRemoteCommand, longer.data(), longer.size()), 0);
+  EXPECT_EQ(Serve(&Target, App.Handle(), 0, KCopyDataRemoteCommand, longer.data(), longer.size()), 0);
   TRemoteBytes bad = good;
   bad[8] = 9;
-  EXPECT_EQ(Serve(Target, App.Handle(), 0, KCopyDataRemoteCommand, bad.data(), bad.size()), 0);
-  EXPECT_EQ(Serve(Target, App.Handle(), 0, KCopyDataRemoteCommand, nullptr, 12), 0);
+  EXPECT_EQ(Serve(&Target, App.Handle(), 0, KCopyDataRemoteCommand, bad.data(), bad.size()), 0);
+  EXPECT_EQ(Serve(&Target, App.Handle(), 0, KCopyDataRemoteCommand, nullptr, 12), 0);
   EXPECT_TRUE(Target.Commands.empty());
-  EXPECT_EQ(Serve(Target, App.Handle(), 0, KCopyDataRemoteCommand, good.data(), good.size()),
+  EXPECT_EQ(Serve(&Target, App.Handle(), 0, KCopyDataRemoteCommand, good.data(), good.size()),
             static_cast<LRESULT>(TRemoteAnswer::Done));
   EXPECT_EQ(Target.Commands.size(), 1u);
+  // Before the status window exists a command is asked to wait; garbage is still not understood.
+  EXPECT_EQ(Serve(nullptr, App.Handle(), 0, KCopyDataRemoteCommand, good.data(), good.size()),
+            static_cast<LRESULT>(TRemoteAnswer::Starting));
+  EXPECT_EQ(Serve(nullptr, App.Handle(), 0, KCopyDataRemoteCommand, bad.data(), bad.size()), 0);
 
   // The status is sent to a sender's reply window only: not to any window a message names.
   const TRemoteBytes status = EncodeRemoteCommand({K::Status, 0});
   for (HWND notReply : {App.Handle(), static_cast<HWND>(nullptr), GetDesktopWindow()})
-    EXPECT_EQ(Serve(Target, App.Handle(), reinterpret_cast<WPARAM>(notReply), KCopyDataRemoteCommand, status.data(),
+    EXPECT_EQ(Serve(&Target, App.Handle(), reinterpret_cast<WPARAM>(notReply), KCopyDataRemoteCommand, status.data(),
                     status.size()),
               static_cast<LRESULT>(TRemoteAnswer::NotDone));
 }
