@@ -21,23 +21,29 @@ THotKeyActionPlan PlanHotKeyAction(int Index, const TAv90RStatus& Stat, bool Pow
   return plan;
 }
 
-THotKeyActionResult ExecuteHotKeyAction(const THotKeyActionPlan& Plan, IAv90RDevice& Device) {
+THotKeyActionResult ExecuteHotKeyAction(const THotKeyActionPlan& Plan, IAv90RDevice& Device, bool* CommandWritten) {
   using TKind = THotKeyActionPlan::TKind;
+  bool written = false;
+  THotKeyActionResult result = THotKeyActionResult::Sent;
   switch (Plan.Kind) {
   case TKind::None:
-    return THotKeyActionResult::NoAction;
+    result = THotKeyActionResult::NoAction;
+    break;
   case TKind::Power:
-    return Device.ExecPowerCtrl(Plan.Stat) ? THotKeyActionResult::Sent : THotKeyActionResult::PortError;
+    written = Device.ExecPowerCtrl(Plan.Stat);
+    if (!written) result = THotKeyActionResult::PortError;
+    break;
   case TKind::Blackout:
   case TKind::SelectChannel:
+    if (Plan.PowerUpFirst && !Device.ExecPowerCtrl(true)) {
+      result = THotKeyActionResult::PortError;
+      break;
+    }
+    written = Plan.Kind == TKind::Blackout ? Device.ExecBlackout(Plan.Stat) : Device.SelectChannel(Plan.Channel);
     break;
   }
-  if (Plan.PowerUpFirst && !Device.ExecPowerCtrl(true)) return THotKeyActionResult::PortError;
-  if (Plan.Kind == TKind::Blackout)
-    Device.ExecBlackout(Plan.Stat);
-  else
-    Device.SelectChannel(Plan.Channel);
-  return THotKeyActionResult::Sent;
+  if (CommandWritten) *CommandWritten = written;
+  return result;
 }
 
 bool RunStartupCommands(const std::wstring& ComPort, bool PowerUpOnAppStart, IAv90RDevice& Device) {

@@ -37,8 +37,12 @@ enum class THotKeyActionResult {
 };
 
 // Runs a plan. A failed power-up stops the blackout or input command.
-// Exceptions of the device pass through to the caller.
-THotKeyActionResult ExecuteHotKeyAction(const THotKeyActionPlan& Plan, IAv90RDevice& Device);
+// Exceptions of the device pass through to the caller. CommandWritten, when
+// given, learns whether the plan's own command went out: a blackout or input
+// frame that could not be written is no port error for a hot key, but a
+// command from the command line reports it.
+THotKeyActionResult ExecuteHotKeyAction(const THotKeyActionPlan& Plan, IAv90RDevice& Device,
+                                        bool* CommandWritten = nullptr);
 
 // The deferred start-up with a stored port: moves the link to ComPort,
 // powers the switcher up when asked, then requests its status (skipped when

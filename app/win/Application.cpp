@@ -105,6 +105,7 @@ LRESULT TApplication::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
       while (!FHandedOver.empty() && FHandedOver.back() == L'\0') FHandedOver.pop_back();
       return TRUE;
     }
+    if (data && FOnCopyData) return FOnCopyData(WParam, *data);
     break;
   }
   case WM_ENDSESSION:

@@ -55,6 +55,12 @@ public:
   // kept for tests).
   const std::wstring& LastHandedOverCommandLine() const noexcept { return FHandedOver; }
 
+  // Answers every other WM_COPYDATA (a command of a second start): gets the
+  // message's WPARAM and data, returns the message's result. Without a
+  // handler such messages are ignored.
+  using TCopyDataHandler = std::function<LRESULT(WPARAM, const COPYDATASTRUCT&)>;
+  void SetCopyDataHandler(TCopyDataHandler Handler) { FOnCopyData = std::move(Handler); }
+
 private:
   static LRESULT CALLBACK WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
   LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
@@ -65,6 +71,7 @@ private:
   bool FComInitialized = false;
   std::function<void()> FOnEndSession;
   std::wstring FHandedOver;
+  TCopyDataHandler FOnCopyData;
 };
 
 // The one application object while it exists (null otherwise).

@@ -8,10 +8,12 @@
 #include "app/win/ComPortDevice.h"
 #include "app/win/EnvSettingsForm.h"
 #include "app/win/ExceptionLogger.h"
+#include "app/win/RemoteControl.h"
 #include "app/win/SingleInstance.h"
 #include "app/win/frmMain.h"
 #include "common/core/PathRules.h"
 #include "common/win/KCL_AppData.h"
+#include "common/win/KCL_EventLog.h"
 #include "device/win/dmComPort.h"
 #include "settings/win/frmEnvSettings.h"
 
@@ -56,11 +58,27 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   kav::TExceptionLogger::Install();
 
+  // A command for the running program ("/power on", "/status" ...)? A
+  // malformed one is answered before the guard, so its box holds nothing up.
+  const kav::TRemoteCommandLine remote = kav::ParseRemoteCommandLine(kav::CommandLineArguments());
+  if (remote.Kind == kav::TRemoteCommandLine::TKind::Malformed) return kav::ShowRemoteUsage();
+  const bool hasCommand = remote.Kind == kav::TRemoteCommandLine::TKind::Command;
+
   kav::TSingleInstanceGuard guard(kav::GetFileBaseName(kav::GetExeFullPath()));
   if (!guard.IsFirstInstance()) {
+    if (hasCommand) {
+      try {
+        return kav::HandOverRemoteCommand(guard, remote.Command);
+      } catch (...) {
+        return kav::KRemoteExitNotDone;
+      }
+    }
     guard.ActivateRunningInstance(GetCommandLineW());
     return 0;
   }
+  // Nobody to ask: a status query starts nothing (a start would open the
+  // port and might power the switcher up).
+  if (hasCommand && remote.Command.Kind == kav::TRemoteCommandKind::Status) return kav::KRemoteExitNotDone;
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_HOTKEY_CLASS};
   InitCommonControlsEx(&icc);
@@ -71,9 +89,14 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
   TProgram program;
   // Windows ends the process right after WM_ENDSESSION: shut down in order there.
   app.SetEndSessionHandler([&program] { program.Destroy(); });
+  // Commands of later starts; until the status window exists they are asked to wait.
+  app.SetCopyDataHandler([&program, &app](WPARAM Sender, const COPYDATASTRUCT& Data) -> LRESULT {
+    return kav::ServeRemoteCommand(program.FormMain.get(), app.Handle(), Sender, Data);
+  });
   int exitCode = 1;
   try {
     program.Create(app);
+    if (hasCommand) program.FormMain->SetStartupRemoteCommand(remote.Command);
     exitCode = app.Run();
   } catch (...) {
     // A window or the device link could not be created: say so and leave
@@ -81,5 +104,6 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
     app.ShowException(std::current_exception());
   }
   program.Destroy();
+  app.SetCopyDataHandler(nullptr);
   return exitCode;
 }

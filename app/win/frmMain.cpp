@@ -115,6 +115,7 @@ TFormMain::~TFormMain() {
   if (FHandle) {
     KillTimer(FHandle, TMR_STARTUPPROCESS);
     KillTimer(FHandle, TMR_HOTKEYINTERVAL);
+    KillTimer(FHandle, TMR_STARTUPCOMMAND);
   }
   FTrayIcon.reset();
   if (FHandle) {
@@ -347,6 +348,10 @@ LRESULT TFormMain::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
       tmrHotKeyIntervalTimer();
       return 0;
     }
+    if (WParam == TMR_STARTUPCOMMAND) {
+      tmrStartupCommandTimer();
+      return 0;
+    }
     break;
   case WM_SHOWWINDOW:
     if (WParam && LParam == 0) FormShow();
@@ -471,11 +476,34 @@ void TFormMain::ApplicationException(const std::exception_ptr& E) {
 
 void TFormMain::tmrStartupProcessTimer() {
   EnableTimer(TMR_STARTUPPROCESS, FStartupTimerEnabled, false);
+  FStartupState = TStartupState::Running;
+  struct TStartupEnd {
+    TFormMain& Self;
+    ~TStartupEnd() {
+      // Commands handed over meanwhile were asked to wait; from now on they
+      // act, unless this start's own command still waits for the status reply.
+      if (!Self.FStartupCommandTimerEnabled) Self.FStartupState = TStartupState::Done;
+    }
+  } startupEnd{*this};
   if (!FEnvSettings->ComPort().empty()) {
-    if (!RunStartupCommands(FEnvSettings->ComPort(), FEnvSettings->PowerUpOnAppStart(), Device())) ShowPortError();
+    const bool portOk = RunStartupCommands(FEnvSettings->ComPort(), FEnvSettings->PowerUpOnAppStart(), Device());
+    if (!portOk) ShowPortError();
     if (FEnvSettings->HotKeyEnableOnAppStart()) SetHotKeyEnabled(true);
+    if (FStartupRemoteCommand) {
+      if (FStartupRemoteCommand->Kind == TRemoteCommandKind::HotKey) {
+        RunStartupRemoteCommand();
+      } else if (!portOk) {
+        FStartupRemoteCommand.reset(); // the start-up's port error box has said it all
+      } else {
+        // Toggles and the power-up rule need the switcher's answer to the status request.
+        FStartupCommandTimerEnabled = true;
+        SetTimer(FHandle, TMR_STARTUPCOMMAND, KStartupCommandWaitMs, nullptr);
+      }
+    }
     DoProcess_ShowMainWindow(false);
   } else {
+    // A first start sets the program up before it carries out any command.
+    FStartupRemoteCommand.reset();
     ShowMessageBox(FApp.Handle(), AppText::SelectComPortPrompt(GModelName), FProductName,
                    MB_TOPMOST | MB_ICONINFORMATION);
     pmiEnvSettingClick();
@@ -522,16 +550,20 @@ bool TFormMain::HotKeyEnabled() const {
   return (GetMenuState(FPopupMenu.Get(), IDM_HOTKEYENABLED, MF_BYCOMMAND) & MF_CHECKED) != 0;
 }
 
-void TFormMain::SetHotKeyEnabled(bool Value) {
+void TFormMain::SetHotKeyEnabled(bool Value) { ApplyHotKeyEnabled(Value, true); }
+
+int TFormMain::ApplyHotKeyEnabled(bool Value, bool ReportFailures) {
   CheckMenuItem(FPopupMenu.Get(), IDM_HOTKEYENABLED, MF_BYCOMMAND | (Value ? MF_CHECKED : MF_UNCHECKED));
   SetLabel(IDC_LBL_HOTKEYENABLEDSTAT, AppText::HotKeyStateText(Value));
   FHotKeyInfoList->DoProcess_UnregisterHotKey();
+  int failures = 0;
   if (Value) {
-    FHotKeyInfoList->DoProcess_RegisterHotKey();
+    failures = FHotKeyInfoList->DoProcess_RegisterHotKey(ReportFailures);
     FTrayIcon->SetImageIndex(0);
   } else {
     FTrayIcon->SetImageIndex(1);
   }
+  return failures;
 }
 
 void TFormMain::SelectHotKeyEnabled(HWND Handle) {
@@ -550,6 +582,68 @@ void TFormMain::SelectHotKeyEnabled(HWND Handle) {
     throw;
   }
   FFormShowFlg = false;
+}
+
+// ---------------------------------------------------------------------------
+// Commands from the command line
+
+TRemoteAnswer TFormMain::DoProcess_RemoteCommand(const TRemoteCommand& Command) {
+  if (!IsValidRemoteCommand(Command) || Command.Kind == TRemoteCommandKind::Status)
+    return TRemoteAnswer::NotUnderstood;
+  // Whatever the person is answering comes first: nothing changes behind a
+  // dialog, a question or a box (a nested command included).
+  if (FFormShowFlg || OpenMessageBoxCount() > 0 || FRemoteCommandRunning) return TRemoteAnswer::Busy;
+  if (FStartupState != TStartupState::Done) return TRemoteAnswer::Starting;
+  FRemoteCommandRunning = true;
+  struct TRunning {
+    bool& Flag;
+    ~TRunning() { Flag = false; }
+  } running{FRemoteCommandRunning};
+  // Nobody at the screen asked for this: a key that cannot be registered and
+  // a port that cannot be opened are told by the exit code, not in a box.
+  if (Command.Kind == TRemoteCommandKind::HotKey)
+    return ApplyHotKeyEnabled(Command.Value == KRemoteOn, false) == 0 ? TRemoteAnswer::Done : TRemoteAnswer::NotDone;
+  bool written = false;
+  const auto plan = PlanRemoteCommand(Command, FAv90RStat, FEnvSettings->PowerUpOnHotKeyCtrl());
+  const auto result = ExecuteHotKeyAction(plan, Device(), &written);
+  return result == THotKeyActionResult::Sent && written ? TRemoteAnswer::Done : TRemoteAnswer::NotDone;
+}
+
+TRemoteAnswer TFormMain::GetRemoteStatus(TRemoteStatus& Status) const {
+  if (FStartupState == TStartupState::Waiting) return TRemoteAnswer::Starting;
+  Status.Power = FAv90RStat.FPowerStat;
+  Status.Blackout = FAv90RStat.FBlackoutStat;
+  Status.Input = FAv90RStat.FSelChannel;
+  Status.HotKey = HotKeyEnabled();
+  Status.Port = FEnvSettings ? FEnvSettings->ComPort() : std::wstring();
+  return TRemoteAnswer::Done;
+}
+
+void TFormMain::tmrStartupCommandTimer() {
+  // Nothing happens behind a dialog or a box the person opened meanwhile:
+  // the command waits until they are closed.
+  if (FFormShowFlg || OpenMessageBoxCount() > 0) {
+    SetTimer(FHandle, TMR_STARTUPCOMMAND, KStartupCommandWaitMs, nullptr);
+    return;
+  }
+  KillTimer(FHandle, TMR_STARTUPCOMMAND);
+  FStartupCommandTimerEnabled = false;
+  FStartupState = TStartupState::Done;
+  RunStartupRemoteCommand();
+}
+
+void TFormMain::RunStartupRemoteCommand() {
+  if (!FStartupRemoteCommand) return;
+  const TRemoteCommand command = *FStartupRemoteCommand;
+  FStartupRemoteCommand.reset();
+  // The person sees this start: the command acts exactly like its hot key,
+  // port error box included, since nobody else could learn of a failure.
+  if (command.Kind == TRemoteCommandKind::HotKey) {
+    SetHotKeyEnabled(command.Value == KRemoteOn);
+    return;
+  }
+  const auto plan = PlanRemoteCommand(command, FAv90RStat, FEnvSettings->PowerUpOnHotKeyCtrl());
+  if (ExecuteHotKeyAction(plan, Device()) == THotKeyActionResult::PortError) ShowPortError();
 }
 
 void TFormMain::ShowPortError() {
@@ -574,6 +668,8 @@ void TFormMain::DoProcess_RcvBlackoutStat(bool Stat) {
 void TFormMain::DoProcess_RcvSelectChannel(int32_t Channel) {
   FAv90RStat.FSelChannel = Channel;
   SetLabel(IDC_LBL_SELCHANNELSTAT, AppText::SelChannelText(Channel));
+  // The input comes last in a status reply: the start's own command need not wait longer.
+  if (FStartupCommandTimerEnabled) SetTimer(FHandle, TMR_STARTUPCOMMAND, USER_TIMER_MINIMUM, nullptr);
 }
 
 // ---------------------------------------------------------------------------

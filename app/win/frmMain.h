@@ -35,8 +35,10 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/core/RemoteCommand.h"
 #include "app/win/AppHandles.h"
 #include "device/core/IAv90RStatusSink.h"
 #include "device/core/clsAv90RStatus.h"
@@ -62,7 +64,7 @@ void WriteAppLog(const std::wstring& Text, int EventType);
 const TVersionInfo* ProgramVersionInfo() noexcept;
 const std::wstring& ProgramModelName() noexcept;
 
-class TFormMain final : public IAv90RStatusSink, public IEnvSettingsHost {
+class TFormMain final : public IAv90RStatusSink, public IEnvSettingsHost, public IRemoteCommandTarget {
 public:
   static const wchar_t KWindowClass[];
 
@@ -89,6 +91,7 @@ public:
   enum : UINT_PTR {
     TMR_STARTUPPROCESS = 1,  // tmrStartupProcess: one tick, 1000 ms after creation
     TMR_HOTKEYINTERVAL = 2,  // tmrHotKeyInterval: 1000 ms suppression after a press
+    TMR_STARTUPCOMMAND = 3,  // the start's own command waits for the status reply, at most this long
   };
 
   // Creates the status window (hidden, owned by the application window) and
@@ -116,9 +119,25 @@ public:
   void SelectHotKeyEnabled(HWND Handle) override;
   std::wstring ModelName() const override;
 
+  // Commands from the command line (app/win/RemoteControl.h).
+  // A command handed over by a second start. Busy while a dialog, question or
+  // message box of the program is open; Starting until the deferred start-up
+  // (and this start's own command) has run; otherwise it acts like its hot
+  // key, whether hot-key control is on or off and without the suppression
+  // window, and shows nothing: NotDone stands for the port error box.
+  TRemoteAnswer DoProcess_RemoteCommand(const TRemoteCommand& Command) override;
+  // The state the status line reports; Starting until the deferred start-up has begun.
+  TRemoteAnswer GetRemoteStatus(TRemoteStatus& Status) const override;
+  // The command given to this start. The deferred start-up carries it out
+  // once it has opened the port and the switcher has answered the status
+  // request (or KStartupCommandWaitMs has passed), exactly like its hot key.
+  void SetStartupRemoteCommand(const TRemoteCommand& Command) { FStartupRemoteCommand = Command; }
+  static constexpr UINT KStartupCommandWaitMs = 1000;
+
   // Event handlers, public so that tests can run them as the system would.
   void tmrStartupProcessTimer();
   void tmrHotKeyIntervalTimer();
+  void tmrStartupCommandTimer();
   void pmTrayIconPopup();
   void pmiHotKeyEnabledClick();
   void pmiEnvSettingClick();
@@ -165,6 +184,8 @@ private:
   void DoProcess_ShowMainWindow(bool Force);
   void DoProcess_HotKeyAction(int Index);
   void SetHotKeyEnabled(bool Value);
+  int ApplyHotKeyEnabled(bool Value, bool ReportFailures);
+  void RunStartupRemoteCommand();
   void WMHotKey(WPARAM Id);
   LRESULT WMQueryEndSession();
   void WMClose();
@@ -207,6 +228,13 @@ private:
   IEnvSettingsForm* FEnvSettingsForm = nullptr;
   std::function<void()> FShowAbout;
   std::wstring FProductName;
+  // Remote commands: where the deferred start-up is, the start's own
+  // command, and a command being carried out (a nested one is refused).
+  enum class TStartupState { Waiting, Running, Done };
+  TStartupState FStartupState = TStartupState::Waiting;
+  std::optional<TRemoteCommand> FStartupRemoteCommand;
+  bool FStartupCommandTimerEnabled = false;
+  bool FRemoteCommandRunning = false;
   int FInitStep = 0;        // step of DoProcess_Initialize reached
   bool FFormCreated = false;
   bool FHandlerInstalled = false;

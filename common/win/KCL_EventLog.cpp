@@ -56,14 +56,18 @@ void WriteEventLog(const std::wstring& Text, uint16_t EventType, uint16_t Catego
   TFileOperation::WriteLog(Text);
 }
 
-std::wstring ParseCommandLine() {
+std::vector<std::wstring> CommandLineArguments() {
   int count = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (argv == nullptr) return std::wstring();
   std::vector<std::wstring> args;
+  if (argv == nullptr) return args;
   for (int i = 1; i < count; ++i) args.emplace_back(argv[i]);
   LocalFree(argv);
-  const TCommandLineSwitches switches = ScanCommandLine(args);
+  return args;
+}
+
+std::wstring ParseCommandLine() {
+  const TCommandLineSwitches switches = ScanCommandLine(CommandLineArguments());
   if (switches.Debug && !GDebugReport) {
     GDebugReport = true;
     GCountsAtStart = ReadResourceCounts();

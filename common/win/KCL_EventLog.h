@@ -2,6 +2,7 @@
 // Event-log records with their log-file line, and the command-line switches.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/core/ResourceReport.h"
 
@@ -21,6 +22,9 @@ std::wstring FormatEventLogText(const std::wstring& Text);
 // throw EFileOperationError; the event record is written by then).
 void WriteEventLog(const std::wstring& Text, uint16_t EventType, uint16_t Category,
                    uint32_t EventId);
+
+// The process's arguments after the program path, split as Windows splits them.
+std::vector<std::wstring> CommandLineArguments();
 
 // Scans the process's command line: "/debug" (any case) switches on the
 // report of unreleased resources at exit, "/nonio" is ignored, "/HANDLE"

@@ -54,7 +54,8 @@ void THotKeyInfoList::AddItem(THotKeyValue AHotKeyValue, const std::wstring& AHo
   FItems.push_back(std::move(item));
 }
 
-void THotKeyInfoList::DoProcess_RegisterHotKey() {
+int THotKeyInfoList::DoProcess_RegisterHotKey(bool ReportFailures) {
+  int failures = 0;
   // Walk by index and look the entry up again after each error box: the box
   // runs a message loop in which the table may be cleared or refilled.
   for (int i = 0; i < Count(); ++i) {
@@ -79,10 +80,13 @@ void THotKeyInfoList::DoProcess_RegisterHotKey() {
     if (registered) {
       item.FRegisteredWindow = FHandle;
     } else {
+      ++failures;
+      if (!ReportFailures) continue;
       const std::wstring text = item.GetHotKeyFuncAndText() + L"が登録できませんでした。";
       ShowMessageBox(FHandle, text, L"エラー", MB_ICONERROR | MB_OK);
     }
   }
+  return failures;
 }
 
 void THotKeyInfoList::DoProcess_UnregisterHotKey() {

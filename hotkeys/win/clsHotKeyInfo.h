@@ -81,8 +81,10 @@ public:
   void AddItem(THotKeyValue AHotKeyValue, const std::wstring& AHotKeyFunc);
 
   // Registers every entry whose value is not 0 for Handle(). Each failure is
-  // reported in its own error box owned by Handle(); the pass goes on.
-  void DoProcess_RegisterHotKey();
+  // reported in its own error box owned by Handle() unless ReportFailures is
+  // false (nobody at the screen asked for it); the pass goes on. Returns the
+  // number of entries that could not be registered.
+  int DoProcess_RegisterHotKey(bool ReportFailures = true);
   // Unregisters every entry and gives back its atom reference. Silent and safe
   // to repeat: a second call releases nothing.
   void DoProcess_UnregisterHotKey();

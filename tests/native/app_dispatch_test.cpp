@@ -1,4 +1,5 @@
 #include "app/core/HotKeyDispatch.h"
+#include "app/core/RemoteCommand.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +10,14 @@ using namespace kav;
 
 namespace {
 
-// Records every call in order; power commands answer with PowerResult.
+// Records every call in order; power commands answer with PowerResult,
+// blackout and input frames with FrameResult.
 class TFakeDevice : public IAv90RDevice {
 public:
   std::vector<std::string> Calls;
   bool PowerResult = true;
   bool StatusResult = true;
+  bool FrameResult = false;
 
   void SetComPort(const std::wstring& AComPort) override { Calls.push_back("port " + std::string(AComPort.begin(), AComPort.end())); }
   bool ExecPowerCtrl(bool Stat) override {
@@ -23,11 +26,11 @@ public:
   }
   bool ExecBlackout(bool Stat) override {
     Calls.push_back(Stat ? "B1" : "B0");
-    return false; // never examined by the dispatch
+    return FrameResult;
   }
   bool SelectChannel(int32_t Channel) override {
     Calls.push_back("S" + std::to_string(Channel));
-    return false;
+    return FrameResult;
   }
   bool SendRequestStatus() override {
     Calls.push_back("C");
@@ -130,4 +133,50 @@ TEST(AppDispatch, StartupCommandsWithAndWithoutPowerUp) {
   dev.StatusResult = false;
   EXPECT_FALSE(RunStartupCommands(L"COM9", false, dev));
   EXPECT_EQ(dev.Calls, (std::vector<std::string>{"port COM9", "C"}));
+}
+
+TEST(AppDispatch, CommandLineCommandsActLikeTheirHotKeysWithTheNamedState) {
+  using K = TRemoteCommandKind;
+  TFakeDevice dev;
+  auto run = [&](TRemoteCommand c, TAv90RStatus s, bool powerUp, THotKeyActionResult* r = nullptr,
+                 bool* written = nullptr) {
+    dev.Calls.clear();
+    const auto result = ExecuteHotKeyAction(PlanRemoteCommand(c, s, powerUp), dev, written);
+    if (r) *r = result;
+    return dev.Calls;
+  };
+  using V = std::vector<std::string>;
+  // On and off send that state whatever was reported; toggle negates the report.
+  EXPECT_EQ(run({K::Power, KRemoteOn}, Status(true, false), true), V{"W1"});
+  EXPECT_EQ(run({K::Power, KRemoteOff}, Status(false, false), true), V{"W0"});
+  EXPECT_EQ(run({K::Power, KRemoteToggle}, Status(true, false), true), V{"W0"});
+  EXPECT_EQ(run({K::Blackout, KRemoteOn}, Status(true, true), true), V{"B1"});
+  EXPECT_EQ(run({K::Blackout, KRemoteOff}, Status(true, false), true), V{"B0"});
+  EXPECT_EQ(run({K::Blackout, KRemoteToggle}, Status(true, true), true), V{"B0"});
+  for (int n = 1; n <= 8; ++n) EXPECT_EQ(run({K::Input, n}, Status(true, false), true), V{"S" + std::to_string(n)});
+  // The power-up rule: before blackout and inputs while power is reported off, never before power.
+  EXPECT_EQ(run({K::Blackout, KRemoteOff}, Status(false, true), true), (V{"W1", "B0"}));
+  EXPECT_EQ(run({K::Input, 2}, Status(false, false), true), (V{"W1", "S2"}));
+  EXPECT_EQ(run({K::Input, 2}, Status(false, false), false), V{"S2"});
+  EXPECT_EQ(run({K::Power, KRemoteOff}, Status(false, false), true), V{"W0"});
+  // Hot-key control and the status touch no switcher.
+  EXPECT_TRUE(run({K::HotKey, KRemoteOn}, Status(false, false), true).empty());
+  EXPECT_TRUE(run({K::Status, 0}, Status(false, false), true).empty());
+
+  // What reaches the caller: a failed input frame is reported, a failed power-up stops the command.
+  THotKeyActionResult r{};
+  bool written = true;
+  dev.FrameResult = false;
+  EXPECT_EQ(run({K::Input, 4}, Status(true, false), true, &r, &written), V{"S4"});
+  EXPECT_EQ(r, THotKeyActionResult::Sent); // a hot key shows nothing for it ...
+  EXPECT_FALSE(written);                   // ... a command does
+  dev.FrameResult = true;
+  EXPECT_EQ(run({K::Blackout, KRemoteOn}, Status(true, false), true, &r, &written), V{"B1"});
+  EXPECT_TRUE(written);
+  dev.PowerResult = false;
+  EXPECT_EQ(run({K::Input, 4}, Status(false, false), true, &r, &written), V{"W1"});
+  EXPECT_EQ(r, THotKeyActionResult::PortError);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(run({K::Power, KRemoteOn}, Status(false, false), true, &r, &written), V{"W1"});
+  EXPECT_FALSE(written);
 }

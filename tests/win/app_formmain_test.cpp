@@ -115,6 +115,7 @@ protected:
   void SetUp() override {
     FPrevBox = SetMessageBoxHandler([this](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
       Boxes.push_back({owner, text, caption, flags, Form ? Form->FormShowFlg() : false});
+      if (WhileBoxOpen) WhileBoxOpen();
       if (Answers.empty()) return IDOK;
       const int a = Answers.front();
       Answers.pop_front();
@@ -164,6 +165,7 @@ protected:
   TFakeEnvForm EnvForm;
   std::vector<TBox> Boxes;
   std::deque<int> Answers;
+  std::function<void()> WhileBoxOpen;
   std::unique_ptr<TApplication> App;
   std::unique_ptr<TFormMain> Form;
 
@@ -806,6 +808,132 @@ TEST_F(FormMainTest, ContextMenuOpensGreyWhileADialogIsOpen) {
   EXPECT_TRUE(GMenuAllGrey);
   EXPECT_TRUE(Boxes.empty());
   EXPECT_TRUE(Form->FormShowFlg()); // closing the menu chose nothing
+}
+
+namespace {
+using TCalls = std::vector<std::string>;
+using RK = TRemoteCommandKind;
+using RA = TRemoteAnswer;
+
+// Serves messages until Done() or the deadline; true when Done() came true.
+bool PumpUntil(DWORD ms, const std::function<bool()>& Done) {
+  const DWORD start = GetTickCount();
+  while (!Done()) {
+    if (GetTickCount() - start >= ms) return false;
+    PumpFor(10);
+  }
+  return true;
+}
+} // namespace
+
+TEST_F(FormMainTest, RemoteCommandsActLikeTheirHotKeysWithoutBoxesOnceStarted) {
+  Form->EnvSettings()->SetHotKeyEnableOnAppStart(false);
+  // Before the deferred start-up the port is not open yet: ask again later.
+  TRemoteStatus status;
+  EXPECT_EQ(Form->GetRemoteStatus(status), RA::Starting);
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Input, 2}), RA::Starting);
+  Form->tmrStartupProcessTimer();
+  EXPECT_EQ(Device.Calls, (TCalls{"port COM5", "C"}));
+  Device.Calls.clear();
+
+  // Hot-key control off and power reported off: the power-up rule, then the
+  // command; a second one at once (there is no suppression window).
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Input, 3}), RA::Done);
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Blackout, KRemoteToggle}), RA::Done);
+  EXPECT_EQ(Device.Calls, (TCalls{"W1", "S3", "W1", "B1"}));
+  EXPECT_FALSE(Form->HotKeyIntervalEnabled());
+  Form->DoProcess_RcvPowerStat(true);
+  Form->DoProcess_RcvBlackoutStat(true);
+  Form->DoProcess_RcvSelectChannel(3);
+  Device.Calls.clear();
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Blackout, KRemoteToggle}), RA::Done);
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Blackout, KRemoteOn}), RA::Done);
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Power, KRemoteOff}), RA::Done);
+  EXPECT_EQ(Device.Calls, (TCalls{"B0", "B1", "W0"}));
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Status, 0}), RA::NotUnderstood); // the status is asked for apart
+
+  // Switching hot-key control asks nothing; a key that cannot be registered
+  // is told by the answer, not in a box.
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::HotKey, KRemoteOn}), RA::Done);
+  EXPECT_TRUE(Form->HotKeyEnabled());
+  EXPECT_EQ(Form->TrayIcon().ImageIndex(), 0);
+  EXPECT_EQ(Text(Form->Control(TFormMain::IDC_LBL_HOTKEYENABLEDSTAT)), L"有効");
+  EXPECT_EQ(Form->GetRemoteStatus(status), RA::Done);
+  EXPECT_EQ(status, (TRemoteStatus{true, true, 3, true, L"COM5"}));
+  (*Form->HotKeyInfoList())[3].SetHotKey((*Form->HotKeyInfoList())[2].HotKey());
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::HotKey, KRemoteOn}), RA::NotDone);
+  EXPECT_TRUE(Form->HotKeyEnabled());
+  EXPECT_TRUE(Boxes.empty());
+
+  // A port that cannot be opened is answered, not shown.
+  Device.PowerResult = false;
+  Device.Calls.clear();
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Power, KRemoteOn}), RA::NotDone);
+  EXPECT_EQ(Device.Calls, TCalls{"W1"});
+  EXPECT_TRUE(Boxes.empty());
+
+  // Busy while a dialog or any box of the program is open: nothing is sent.
+  Device.Calls.clear();
+  Form->SetFormShowFlg(true);
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Input, 1}), RA::Busy);
+  EXPECT_EQ(Form->GetRemoteStatus(status), RA::Done); // reading the state is harmless
+  Form->SetFormShowFlg(false);
+  RA inBox = RA::NotUnderstood;
+  WhileBoxOpen = [&] { inBox = Form->DoProcess_RemoteCommand({RK::HotKey, KRemoteOff}); };
+  Press(0); // the power key's port error box
+  WhileBoxOpen = nullptr;
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(inBox, RA::Busy);
+  EXPECT_EQ(Device.Calls, TCalls{"W0"});
+  EXPECT_TRUE(Form->HotKeyEnabled());
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::HotKey, KRemoteOff}), RA::Done);
+  EXPECT_FALSE(Form->HotKeyEnabled());
+}
+
+TEST_F(FormMainTest, TheStartsOwnCommandWaitsForTheStatusReplyThenActsLikeItsHotKey) {
+  Form->SetStartupRemoteCommand({RK::Power, KRemoteToggle});
+  Form->tmrStartupProcessTimer();
+  EXPECT_EQ(Device.Calls, (TCalls{"port COM5", "C"}));
+  // Until it has run, handed-over commands wait their turn.
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Input, 1}), RA::Starting);
+  Form->DoProcess_RcvPowerStat(true);
+  Form->DoProcess_RcvBlackoutStat(false);
+  Form->DoProcess_RcvSelectChannel(2);
+  // The reply ends the wait well before the deadline; the toggle goes from the reported state.
+  const DWORD start = GetTickCount();
+  EXPECT_TRUE(PumpUntil(3000, [&] { return Device.Calls.size() == 3; }));
+  EXPECT_LT(GetTickCount() - start, TFormMain::KStartupCommandWaitMs);
+  EXPECT_EQ(Device.Calls, (TCalls{"port COM5", "C", "W0"}));
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Input, 1}), RA::Done);
+  EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(FormMainTest, TheStartsOwnCommandWithoutReplyWaitsOutDialogsAndShowsThePortErrorLikeItsHotKey) {
+  Form->SetStartupRemoteCommand({RK::Input, 5});
+  Form->tmrStartupProcessTimer();
+  Device.PowerResult = false; // the switcher went away after the status request
+  // A dialog opened meanwhile holds the command back until it closes.
+  Form->SetFormShowFlg(true);
+  PumpFor(TFormMain::KStartupCommandWaitMs + 300);
+  EXPECT_EQ(Device.Calls, (TCalls{"port COM5", "C"}));
+  Form->SetFormShowFlg(false);
+  EXPECT_TRUE(PumpUntil(5000, [&] { return Device.Calls.size() == 3; }));
+  EXPECT_EQ(Device.Calls, (TCalls{"port COM5", "C", "W1"})); // power reported off: the power-up rule
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Text, PortError);
+  EXPECT_EQ(Boxes[0].Owner, Form->Handle());
+}
+
+TEST_F(FormMainTest, TheStartsOwnSwitcherCommandIsDroppedAfterAFailedStart) {
+  Form->EnvSettings()->SetHotKeyEnableOnAppStart(false);
+  Device.StatusResult = false;
+  Form->SetStartupRemoteCommand({RK::Input, 4});
+  Form->tmrStartupProcessTimer();
+  PumpFor(TFormMain::KStartupCommandWaitMs + 300);
+  EXPECT_EQ(Device.Calls, (TCalls{"port COM5", "C"}));
+  ASSERT_EQ(Boxes.size(), 1u); // the start-up's own box only
+  EXPECT_EQ(Boxes[0].Text, PortError);
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Input, 4}), RA::Done); // started all the same
 }
 
 TEST(FormMainHousekeeping, StartUpGoesOnWhenTheLogCannotBeWritten) {

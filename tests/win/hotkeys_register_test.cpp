@@ -224,9 +224,16 @@ TEST_F(HotKeyRegister, SameCombinationTwiceInTheTableFailsForTheSecond) {
   THotKeyInfoList list(window.Handle());
   list.AddItem(0x0070, L"入力1");
   list.AddItem(0x0070, L"入力2");
-  list.DoProcess_RegisterHotKey();
+  EXPECT_EQ(list.DoProcess_RegisterHotKey(), 1);
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0].Text, L"入力2（F1）が登録できませんでした。");
+  EXPECT_TRUE(list[0].Registered());
+  EXPECT_FALSE(list[1].Registered());
+  list.DoProcess_UnregisterHotKey();
+
+  // Asked for without anybody at the screen: the same result, counted, no box.
+  EXPECT_EQ(list.DoProcess_RegisterHotKey(false), 1);
+  EXPECT_EQ(Boxes.size(), 1u);
   EXPECT_TRUE(list[0].Registered());
   EXPECT_FALSE(list[1].Registered());
   list.DoProcess_UnregisterHotKey();

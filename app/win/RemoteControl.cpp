@@ -1,0 +1,157 @@
+#include "app/win/RemoteControl.h"
+
+#include <optional>
+
+#include "app/win/SingleInstance.h"
+#include "common/core/PathRules.h"
+#include "common/core/TextUtil.h"
+#include "common/win/KCL_AppData.h"
+#include "common/win/KCL_VersionInfo.h"
+#include "common/win/MessageBoxSeam.h"
+#include "device/win/MessageOnlyWindow.h"
+
+namespace kav {
+
+namespace {
+
+// Class of the sender's reply window (TMessageOnlyWindow): the running
+// instance sends the status to nothing else.
+constexpr wchar_t KReplyWindowClass[] = L"KavMessageOnlyWindow";
+constexpr DWORD KStatusReplyTimeoutMs = 5000;
+
+bool Elapsed(DWORD Start, DWORD Limit) { return GetTickCount() - Start >= Limit; }
+
+HWND WaitForRunningInstance(const TSingleInstanceGuard& Guard, DWORD WaitMs) {
+  // The instance that holds the guard may still be creating its windows.
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (HWND app = Guard.FindRunningApplicationWindow()) return app;
+    if (Elapsed(start, WaitMs)) return nullptr;
+    Sleep(50);
+  }
+}
+
+bool SendStatusReply(HWND AppWindow, HWND ReplyTo, const TRemoteStatus& Status) {
+  wchar_t cls[64] = {};
+  if (!IsWindow(ReplyTo) || !GetClassNameW(ReplyTo, cls, 64) || lstrcmpW(cls, KReplyWindowClass) != 0) return false;
+  const TRemoteBytes bytes = EncodeRemoteStatus(Status);
+  COPYDATASTRUCT data{};
+  data.dwData = KCopyDataRemoteStatus;
+  data.cbData = static_cast<DWORD>(bytes.size());
+  data.lpData = const_cast<uint8_t*>(bytes.data());
+  DWORD_PTR received = 0;
+  // The sender waits in its own SendMessageTimeout to us and takes this one meanwhile.
+  return SendMessageTimeoutW(ReplyTo, WM_COPYDATA, reinterpret_cast<WPARAM>(AppWindow), reinterpret_cast<LPARAM>(&data),
+                             SMTO_BLOCK | SMTO_ABORTIFHUNG, KStatusReplyTimeoutMs, &received) != 0 &&
+         received == TRUE;
+}
+
+bool WriteAll(HANDLE Out, const std::string& Bytes) {
+  DWORD written = 0;
+  return WriteFile(Out, Bytes.data(), static_cast<DWORD>(Bytes.size()), &written, nullptr) && written == Bytes.size();
+}
+
+bool WriteConsoleText(HANDLE Console, const std::wstring& Text) {
+  DWORD written = 0;
+  return WriteConsoleW(Console, Text.data(), static_cast<DWORD>(Text.size()), &written, nullptr) &&
+         written == Text.size();
+}
+
+} // namespace
+
+int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteCommand& Command, const TRemoteWaits& Waits) {
+  const DWORD start = GetTickCount();
+  const HWND app = WaitForRunningInstance(Guard, Waits.FindWindow);
+  if (!app) return KRemoteExitNotDone;
+
+  // The running instance sends the status here while it answers.
+  std::optional<TRemoteStatus> status;
+  TMessageOnlyWindow reply([&](UINT Msg, WPARAM WParam, LPARAM LParam, LRESULT& Result) {
+    if (Msg != WM_COPYDATA || reinterpret_cast<HWND>(WParam) != app) return false;
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(LParam);
+    if (data->dwData != KCopyDataRemoteStatus) return false;
+    status = DecodeRemoteStatus(data->lpData, data->cbData);
+    Result = status ? TRUE : FALSE;
+    return true;
+  });
+  // An elevated start may ask a program that runs without elevation: let its
+  // answer through the message filter.
+  ChangeWindowMessageFilterEx(reply.Handle(), WM_COPYDATA, MSGFLT_ALLOW, nullptr);
+
+  const TRemoteBytes bytes = EncodeRemoteCommand(Command);
+  COPYDATASTRUCT data{};
+  data.dwData = KCopyDataRemoteCommand;
+  data.cbData = static_cast<DWORD>(bytes.size());
+  data.lpData = const_cast<uint8_t*>(bytes.data());
+  for (;;) {
+    DWORD_PTR result = 0;
+    status.reset();
+    // Not SMTO_BLOCK: the status reply arrives while we wait.
+    if (!SendMessageTimeoutW(app, WM_COPYDATA, reinterpret_cast<WPARAM>(reply.Handle()), reinterpret_cast<LPARAM>(&data),
+                             SMTO_ABORTIFHUNG, Waits.Answer, &result))
+      return KRemoteExitNotDone;
+    const auto answer = static_cast<TRemoteAnswer>(static_cast<int32_t>(result));
+    if (answer == TRemoteAnswer::Starting && !Elapsed(start, Waits.Startup)) {
+      Sleep(Waits.Retry);
+      continue;
+    }
+    if (Command.Kind != TRemoteCommandKind::Status || answer != TRemoteAnswer::Done) return RemoteExitCode(answer);
+    if (!status) return KRemoteExitNotDone;
+    return WriteStatusLine(FormatRemoteStatusLine(*status) + L"\r\n") ? KRemoteExitDone : KRemoteExitNotDone;
+  }
+}
+
+int ShowRemoteUsage() {
+  const std::wstring exe = GetExeFullPath();
+  std::wstring product, model;
+  if (const auto resource = TVersionInfo::ReadResource(exe)) {
+    product = resource->Find(L"ProductName");
+    model = resource->Find(L"InternalName");
+  }
+  ShowMessageBox(nullptr, RemoteUsageText(ExtractFileName(exe), model), product,
+                 MB_OK | MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND);
+  return KRemoteExitMalformed;
+}
+
+bool WriteStatusLine(const std::wstring& Text) {
+  // A program of the windows subsystem gets standard handles only when its
+  // caller redirected them (cmd "> file", a pipe, PowerShell capturing it).
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE) {
+    const DWORD type = GetFileType(out);
+    DWORD mode = 0;
+    if (type == FILE_TYPE_CHAR && GetConsoleMode(out, &mode)) return WriteConsoleText(out, Text);
+    if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE || type == FILE_TYPE_CHAR) return WriteAll(out, ToUtf8(Text));
+  }
+  // Otherwise the console of the command prompt that started us, if any.
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
+  const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+  bool ok = false;
+  if (console != INVALID_HANDLE_VALUE) {
+    ok = WriteConsoleText(console, Text);
+    CloseHandle(console);
+  }
+  FreeConsole();
+  return ok;
+}
+
+LRESULT ServeRemoteCommand(IRemoteCommandTarget* Target, HWND AppWindow, WPARAM Sender, const COPYDATASTRUCT& Data) {
+  if (Data.dwData != KCopyDataRemoteCommand) return static_cast<LRESULT>(TRemoteAnswer::NotUnderstood);
+  const auto command = DecodeRemoteCommand(Data.lpData, Data.cbData);
+  if (!command) return static_cast<LRESULT>(TRemoteAnswer::NotUnderstood);
+  TRemoteAnswer answer;
+  if (Target == nullptr) {
+    answer = TRemoteAnswer::Starting;
+  } else if (command->Kind == TRemoteCommandKind::Status) {
+    TRemoteStatus status;
+    answer = Target->GetRemoteStatus(status);
+    if (answer == TRemoteAnswer::Done && !SendStatusReply(AppWindow, reinterpret_cast<HWND>(Sender), status))
+      answer = TRemoteAnswer::NotDone;
+  } else {
+    answer = Target->DoProcess_RemoteCommand(*command);
+  }
+  return static_cast<LRESULT>(answer);
+}
+
+} // namespace kav
