@@ -332,6 +332,9 @@ std::size_t TComPort::WriteStr(const std::string& Str) {
   bool timedOut = false;
   if (!FinishOverlapped(FHandle.Get(), ov, limit, written, error, timedOut))
     throw PortError(L"書き込みに失敗しました", FPort, error);
+  // Cut short (CTS held low): what did not leave must never leave later, or
+  // the switcher would get the stale rest of a frame in front of the next.
+  if (written < count) PurgeComm(FHandle.Get(), PURGE_TXABORT | PURGE_TXCLEAR);
   return written;
 }
 

@@ -73,7 +73,8 @@ public:
 
   // Writes each character as one byte and waits until the transfer ends or the
   // write time-out (100 ms per byte + 1000 ms) cuts it short. Returns the bytes
-  // written. Throws EComPortError if the transfer cannot start or complete.
+  // written; when that is fewer than Str holds, the unsent rest has been
+  // purged. Throws EComPortError if the transfer cannot start or complete.
   std::size_t WriteStr(const std::string& Str);
   // Reads up to Count bytes that are queued now, without waiting; each byte
   // becomes the char with the same code. Returns the number read. A failure
