@@ -17,6 +17,7 @@ PKGS=(
   wine wine64 xvfb xdotool x11-utils imagemagick
   fonts-noto-cjk locales nsis zip unzip python3
   p7zip-full python3-markdown
+  clang libclang-rt-14-dev
 )
 
 need_arch=0
