@@ -4,7 +4,8 @@
 # 32-bit Windows build (the shipped program; with its tests when
 # KAV_WIN32_TESTS=1).
 #   scripts/build.sh            all three
-#   scripts/build.sh native     one of: native win64 win32
+#   scripts/build.sh native     one of: native win64 win32 (or fuzz: the
+#                               libFuzzer targets under build/fuzz)
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 B="${KAV_BUILD_DIR:-$ROOT/build}"
@@ -20,6 +21,12 @@ build_win64() {
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-x86_64.cmake" \
     -DKAV_SIMULATOR="$B/native/tools/simulator/av90r_sim" >/dev/null
   cmake --build "$B/win64" -j "$JOBS"
+}
+# Fuzz targets (clang, libFuzzer, ASan, UBSan): a build of their own; the
+# test command builds and runs it, it is not part of the default three.
+build_fuzz() {
+  cmake -S "$ROOT/tests/fuzz" -B "$B/fuzz" "${GEN[@]}" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  cmake --build "$B/fuzz" -j "$JOBS"
 }
 build_win32() {
   # With KAV_WIN32_TESTS=1 (scripts/test.sh on a machine that runs 32-bit

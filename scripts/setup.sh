@@ -19,6 +19,7 @@ PKGS=(
   wine wine64 wine32:i386 xvfb xdotool x11-utils imagemagick
   fonts-noto-cjk fonts-wine fonts-ipafont-gothic fonts-horai-umefont locales nsis zip unzip python3
   p7zip-full python3-markdown
+  clang libclang-rt-14-dev
 )
 
 need_arch=0

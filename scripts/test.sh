@@ -47,6 +47,14 @@ echo "== native tests"
 (cd "$B/native" && ctest --output-on-failure "${filter[@]}") 2>&1 | tee "$B/native-ctest.log"
 count_ctest "$B/native-ctest.log"
 
+echo "== fuzz targets (libFuzzer, a bounded number of inputs each)"
+if bash "$ROOT/scripts/build.sh" fuzz; then
+  (cd "$B/fuzz" && ctest --output-on-failure "${filter[@]}") 2>&1 | tee "$B/fuzz-ctest.log"
+  count_ctest "$B/fuzz-ctest.log"
+else
+  echo "fuzz build failed"; failed=$((failed + 1))
+fi
+
 echo "== Win32 and end-to-end tests under Wine ($KAV_WIN_BUILD build)"
 rm -rf "$B/wine"
 mkdir -p "$B/wine"

@@ -66,37 +66,34 @@ TRxCheckResult CheckRxBuff(std::string& RxBuff, std::string& Body) {
   Body.clear();
   if (RxBuff.empty()) return TRxCheckResult::Empty;
 
-  bool dropped = false;
   const std::size_t e = RxBuff.find(kFrameStart);
   if (e == std::string::npos) {
     // Nothing here can become a frame.
     RxBuff.clear();
     return TRxCheckResult::Dropped;
   }
-  if (e > 0) {
-    // Stray bytes ahead of a frame start (a reply whose start was lost, line noise).
-    RxBuff.erase(0, e);
-    dropped = true;
+  std::size_t r = RxBuff.find(kFrameEnd, e);
+  // The frame ends at the first CR and starts at the last ESC before it: an
+  // ESC inside a body means its start was noise (or a reply lost its end),
+  // and the real reply follows. Without a CR the same holds for the last ESC
+  // received, so a settled buffer holds at most one frame start.
+  const std::size_t last = RxBuff.rfind(kFrameStart, r == std::string::npos ? std::string::npos : r);
+  const bool dropped = last > 0;
+  if (dropped) {
+    RxBuff.erase(0, last);
+    if (r != std::string::npos) r -= last;
   }
 
-  const std::size_t r = RxBuff.find(kFrameEnd);
   const std::size_t collected = (r == std::string::npos) ? RxBuff.size() : r;
   if (collected > kMaxFrameBytes) {
-    // No real reply is this long: drop it as noise, but keep a frame start
-    // near its end, which may be a reply that noise ran into.
-    const std::size_t p = RxBuff.rfind(kFrameStart, collected - 1);
-    if (p != std::string::npos && p > 0 && collected - p <= kMaxFrameBytes)
-      RxBuff.erase(0, p);
-    else if (r != std::string::npos)
-      RxBuff.erase(0, r + 1);
-    else
-      RxBuff.clear();
+    // No real reply is this long: drop it as noise, with its CR if it has one.
+    RxBuff.erase(0, r == std::string::npos ? RxBuff.size() : r + 1);
     return TRxCheckResult::Dropped;
   }
   if (r == std::string::npos) return dropped ? TRxCheckResult::Dropped : TRxCheckResult::Incomplete;
   if (r == 1) {
-    // An empty frame voids everything received with it.
-    RxBuff.clear();
+    // An empty frame (ESC CR) is noise of its own; what follows it is not.
+    RxBuff.erase(0, 2);
     return TRxCheckResult::Dropped;
   }
   Body.assign(RxBuff, 1, r - 1);

@@ -38,11 +38,14 @@ enum class TRxCheckResult {
   Frame,      // one frame was cut out; Body holds the text between ESC and CR
 };
 
-// One tick of the receive check. Bytes ahead of the first ESC are dropped; a
-// buffer without ESC is emptied; ESC CR (empty frame) empties the whole buffer;
-// a frame start with more than kMaxFrameBytes before its CR (or without one)
-// is dropped as noise. Otherwise the first frame is removed and its body
-// returned. Never removes more than one frame.
+// One tick of the receive check. A buffer without ESC is emptied. A frame
+// runs from the last ESC before the first CR to that CR; bytes ahead of it
+// are dropped as noise, and so is an empty frame (ESC CR, alone) and a frame
+// start with more than kMaxFrameBytes before its CR (or without one).
+// Otherwise the frame is removed and its body returned. Never removes more
+// than one frame. Once it returns Empty or Incomplete the buffer is empty or
+// holds one frame start (ESC first, no other ESC, no CR, at most
+// kMaxFrameBytes).
 TRxCheckResult CheckRxBuff(std::string& RxBuff, std::string& Body);
 
 // A reply argument that should be a digit or a state character is not.

@@ -21,6 +21,9 @@ constexpr DWORD kWriteTimeoutPerByteMs = 100;
 constexpr DWORD kWriteTimeoutConstMs = 1000;
 // How often a watcher that cannot wait for events looks at the receive queue.
 constexpr DWORD kPollIntervalMs = 1;
+// How long Close waits for the watcher before it closes the port under it,
+// and again after that.
+constexpr DWORD kWatcherStopMs = 2000;
 
 std::wstring SystemMessage(DWORD Error) {
   wchar_t* buf = nullptr;
@@ -65,9 +68,10 @@ bool FinishOverlapped(HANDLE Port, OVERLAPPED& Ov, DWORD TimeoutMs, DWORD& Trans
 // What the watcher thread needs; it owns this and touches nothing else of the channel.
 struct TComPort::TWatcher {
   HANDLE Port;
-  HANDLE Stop;
+  TWinHandle Stop; // its own handle of the stop event, valid as long as the thread runs
   HWND Target;
   uint32_t Generation;
+  std::shared_ptr<TSerialDriver> Driver;
 
   static DWORD WINAPI ThreadProc(void* Param) {
     std::unique_ptr<TWatcher> self(static_cast<TWatcher*>(Param));
@@ -90,33 +94,43 @@ struct TComPort::TWatcher {
     return freq.QuadPart ? 1000.0 * static_cast<double>(now.QuadPart - Start.QuadPart) / static_cast<double>(freq.QuadPart) : 0.0;
   }
 
-  bool Stopping() const { return WaitForSingleObject(Stop, 0) == WAIT_OBJECT_0; }
+  bool Stopping() const { return WaitForSingleObject(Stop.Get(), 0) == WAIT_OBJECT_0; }
 
   void HandOver(DWORD Events) {
     // Synchronous: the UI thread reads the queue before we look for more.
     SendMessageW(Target, WM_KAV_COMEVENT, Events, static_cast<LPARAM>(Generation));
   }
 
+  // Hands received bytes over if any are queued. False when the port no
+  // longer answers: the device is gone and the UI thread has been told.
+  bool LookAtQueue() {
+    COMSTAT stat{};
+    DWORD errors = 0;
+    if (!Driver->QueueState(Port, &errors, &stat)) {
+      Lost(GetLastError());
+      return false;
+    }
+    if (stat.cbInQue) HandOver(EV_RXCHAR);
+    return true;
+  }
+
   void Run() {
     TWinHandle waitEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     DWORD mask = kAllEvents;
     bool polling = !waitEvent;
-    int failedWaits = 0;
-    if (!SetCommMask(Port, mask)) {
+    int refusedWaits = 0;
+    if (!Driver->SetMask(Port, mask)) {
       mask = EV_RXCHAR;
-      SetCommMask(Port, mask);
+      Driver->SetMask(Port, mask);
     }
+    // Events count from the mask on: a reply that arrived while the port was
+    // being opened raises none and would wait for the next byte.
+    if (!LookAtQueue()) return;
     for (;;) {
       if (polling) {
         // Fallback for drivers that cannot wait for line events (see below).
-        if (WaitForSingleObject(Stop, kPollIntervalMs) != WAIT_TIMEOUT) break;
-        COMSTAT stat{};
-        DWORD errors = 0;
-        if (!ClearCommError(Port, &errors, &stat)) {
-          Lost(GetLastError());
-          return;
-        }
-        if (stat.cbInQue) HandOver(EV_RXCHAR);
+        if (WaitForSingleObject(Stop.Get(), kPollIntervalMs) != WAIT_TIMEOUT) return;
+        if (!LookAtQueue()) return;
         continue;
       }
 
@@ -127,62 +141,61 @@ struct TComPort::TWatcher {
       DWORD error = 0;
       LARGE_INTEGER waitStart{};
       QueryPerformanceCounter(&waitStart);
-      if (!WaitCommEvent(Port, &events, &ov)) {
+      if (!Driver->WaitEvent(Port, &events, &ov)) {
         error = GetLastError();
         if (error == ERROR_IO_PENDING) {
-          const HANDLE handles[2] = {Stop, ov.hEvent};
+          const HANDLE handles[2] = {Stop.Get(), ov.hEvent};
           const DWORD w = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
           if (w != WAIT_OBJECT_0 + 1) {
-            // Our own wait must end before this thread does (and before `events` goes away).
-            CancelIoEx(Port, &ov);
+            // Our own wait must end before this thread does (and before
+            // `events` goes away). A driver that ignores the cancel keeps
+            // us here until Close gives up on us and closes the port.
+            Driver->CancelWait(Port, &ov);
             DWORD n = 0;
-            GetOverlappedResult(Port, &ov, &n, TRUE);
-            break;
+            Driver->WaitResult(Port, &ov, &n, TRUE);
+            return;
           }
           DWORD n = 0;
-          error = GetOverlappedResult(Port, &ov, &n, FALSE) ? 0 : GetLastError();
+          error = Driver->WaitResult(Port, &ov, &n, FALSE) ? 0 : GetLastError();
         }
       }
-      if (Stopping()) break;
-      if (error) {
-        // A failed wait and a port that no longer answers: the device is gone
-        // (unplugged adapter: ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND, ...).
-        // Stop here; the UI thread closes the channel.
-        COMSTAT stat{};
-        DWORD errors = 0;
-        if (!ClearCommError(Port, &errors, &stat)) {
-          Lost(GetLastError());
-          return;
-        }
-        // The port is fine but the wait is refused. Wine on a pseudo-terminal
-        // does that: it needs modem-line ioctls a pty lacks, so waiting for
-        // all events fails at once and, even for received characters alone,
-        // a wait that has to block is cancelled. Narrow the mask first, then
-        // fall back to looking at the queue every millisecond. A wait that
-        // did block and was only cancelled when bytes arrived still serves
-        // as a wait (no wake-ups while idle), so only waits refused at once
-        // count towards polling.
-        if (mask != EV_RXCHAR) {
-          mask = EV_RXCHAR;
-          SetCommMask(Port, mask);
-        } else if (WaitBlockedMs(waitStart) < 2) {
-          if (++failedWaits >= 2) polling = true;
-        } else {
-          failedWaits = 0;
-        }
-        if (stat.cbInQue) HandOver(EV_RXCHAR);
+      if (Stopping()) return;
+      if (!error && events) {
+        refusedWaits = 0;
+        HandOver(events);
         continue;
       }
-      failedWaits = 0;
-      if (events) HandOver(events);
+      // A failed wait, or one that came back without any event (a driver
+      // does that when the mask changes under it): no events to hand over,
+      // but the queue may hold bytes, and a port that no longer answers
+      // means the device is gone (unplugged adapter: ERROR_ACCESS_DENIED,
+      // ERROR_BAD_COMMAND, ...).
+      //
+      // A port that answers but refuses the wait: Wine on a pseudo-terminal
+      // does that; it needs modem-line ioctls a pty lacks, so waiting for
+      // all events fails at once and, even for received characters alone,
+      // a wait that has to block is cancelled. Narrow the mask first, then
+      // fall back to looking at the queue every millisecond. A wait that
+      // did block and was only cancelled when bytes arrived still serves as
+      // a wait (no wake-ups while idle), so only waits that end at once
+      // count towards polling; that also keeps a driver whose waits keep
+      // coming back empty from spinning this thread.
+      if (mask != EV_RXCHAR) {
+        mask = EV_RXCHAR;
+        Driver->SetMask(Port, mask);
+      } else if (WaitBlockedMs(waitStart) < 2) {
+        if (++refusedWaits >= 2) polling = true;
+      } else {
+        refusedWaits = 0;
+      }
+      if (!LookAtQueue()) return;
     }
-    SetCommMask(Port, 0);
-    PurgeComm(Port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
   }
 };
 
-TComPort::TComPort()
-    : FWindow([this](UINT Msg, WPARAM wParam, LPARAM lParam, LRESULT& Result) {
+TComPort::TComPort(std::shared_ptr<TSerialDriver> Driver)
+    : FDriver(Driver ? std::move(Driver) : std::make_shared<TSerialDriver>()),
+      FWindow([this](UINT Msg, WPARAM wParam, LPARAM lParam, LRESULT& Result) {
         return HandleWindowMessage(Msg, wParam, lParam, Result);
       }) {}
 
@@ -254,8 +267,12 @@ void TComPort::Open() {
   TWinHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!stop) throw PortError(L"停止イベントを作成できません", FPort, GetLastError());
 
+  HANDLE watcherStop = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), stop.Get(), GetCurrentProcess(), &watcherStop, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    throw PortError(L"停止イベントを作成できません", FPort, GetLastError());
   const uint32_t generation = FGeneration + 1;
-  auto* watcher = new TWatcher{port.Get(), stop.Get(), FWindow.Handle(), generation};
+  auto* watcher = new TWatcher{port.Get(), TWinHandle(watcherStop), FWindow.Handle(), generation, FDriver};
   TWinHandle thread(CreateThread(nullptr, 0, &TWatcher::ThreadProc, watcher, 0, nullptr));
   if (!thread) {
     const DWORD error = GetLastError();
@@ -291,11 +308,21 @@ void TComPort::DoClose() {
   }
   // Reads and writes are synchronous on this thread, so the only transfer in
   // flight is the watcher's wait, which the watcher cancels itself (overlapped
-  // requests belong to the thread that issued them). No purge here: Wine's
-  // PurgeComm(PURGE_RXABORT) empties the receive queue, which would rob a
-  // hand-over that is already waiting of its bytes.
+  // requests belong to the thread that issued them).
   SetEvent(FStopEvent.Get());
-  WaitForWatcher();
+  if (WaitForWatcher(kWatcherStopMs)) {
+    // Only now: Wine's PurgeComm(PURGE_RXABORT) empties the receive queue,
+    // which would rob a hand-over that is still waiting of its bytes.
+    SetCommMask(FHandle.Get(), 0);
+    PurgeComm(FHandle.Get(), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  } else {
+    // The driver keeps the watcher's wait although it was cancelled. Closing
+    // the port ends every transfer on it, that wait included. Should the
+    // thread still not end, it is left to itself: it holds its own stop
+    // event and touches the port no more once stopped.
+    FHandle.Reset();
+    WaitForWatcher(kWatcherStopMs);
+  }
   FThread.Reset();
   FStopEvent.Reset();
   FHandle.Reset();
@@ -303,13 +330,17 @@ void TComPort::DoClose() {
   FConnected = false;
 }
 
-void TComPort::WaitForWatcher() {
+bool TComPort::WaitForWatcher(DWORD TimeoutMs) {
   // The watcher may be inside SendMessage to us: keep serving sent messages
   // while waiting, or both threads would wait for each other.
   const HANDLE thread = FThread.Get();
+  const ULONGLONG deadline = GetTickCount64() + TimeoutMs;
   for (;;) {
-    const DWORD w = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
-    if (w == WAIT_OBJECT_0 || w == WAIT_FAILED) return;
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    const DWORD w = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
+    if (w == WAIT_OBJECT_0 || w == WAIT_FAILED) return true;
+    if (w == WAIT_TIMEOUT) return false;
     MSG msg;
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
@@ -332,6 +363,9 @@ std::size_t TComPort::WriteStr(const std::string& Str) {
   bool timedOut = false;
   if (!FinishOverlapped(FHandle.Get(), ov, limit, written, error, timedOut))
     throw PortError(L"書き込みに失敗しました", FPort, error);
+  // Cut short (CTS held low): what did not leave must never leave later, or
+  // the switcher would get the stale rest of a frame in front of the next.
+  if (written < count) PurgeComm(FHandle.Get(), PURGE_TXABORT | PURGE_TXCLEAR);
   return written;
 }
 

@@ -14,6 +14,7 @@
 
 #include "common/core/AppError.h"
 #include "device/win/MessageOnlyWindow.h"
+#include "device/win/SerialDriver.h"
 #include "device/win/WinHandle.h"
 
 namespace kav {
@@ -43,8 +44,8 @@ public:
       std::function<void(TComPort& Sender, TComExceptionKind Kind, const std::wstring& ComportMessage,
                          int64_t WinError, const std::wstring& WinMessage)>;
 
-  // Closed, port name "COM1".
-  TComPort();
+  // Closed, port name "COM1". Driver: the watcher's driver calls (null: the system's).
+  explicit TComPort(std::shared_ptr<TSerialDriver> Driver = nullptr);
   // Closes the port.
   ~TComPort();
   TComPort(const TComPort&) = delete;
@@ -67,13 +68,16 @@ public:
   void Open();
   // Aborts transfers, stops the watcher and releases the port; nothing if
   // closed. Hand-overs the watcher already requested are still served while
-  // it waits, so OnRxChar may run inside Close. Called from inside OnRxChar or
+  // it waits, so OnRxChar may run inside Close. A watcher that has not ended
+  // after about 2 s has the port closed under it, which ends its I/O; Close
+  // returns within about 4 s in any case. Called from inside OnRxChar or
   // OnException, the close happens as soon as that handler has returned.
   void Close();
 
   // Writes each character as one byte and waits until the transfer ends or the
   // write time-out (100 ms per byte + 1000 ms) cuts it short. Returns the bytes
-  // written. Throws EComPortError if the transfer cannot start or complete.
+  // written; when that is fewer than Str holds, the unsent rest has been
+  // purged. Throws EComPortError if the transfer cannot start or complete.
   std::size_t WriteStr(const std::string& Str);
   // Reads up to Count bytes that are queued now, without waiting; each byte
   // becomes the char with the same code. Returns the number read. A failure
@@ -91,8 +95,10 @@ private:
   void HandOverEvents(DWORD Events);
   void ReportException(TComExceptionKind Kind, const std::wstring& ComportMessage, DWORD WinError);
   void DoClose();
-  void WaitForWatcher();
+  // True once the watcher has ended, false after TimeoutMs.
+  bool WaitForWatcher(DWORD TimeoutMs);
 
+  std::shared_ptr<TSerialDriver> FDriver;
   std::wstring FPort = L"COM1";
   bool FConnected = false;
   TWinHandle FHandle;

@@ -58,14 +58,17 @@ bool TmodComPort::SendCmd(const std::string& CmdStr) {
     return false;
   }
   try {
-    FComPort.WriteStr(BuildCmdFrame(CmdStr));
+    // A frame cut short by the write time-out (the switcher holds CTS low)
+    // did not reach it: that is a failed send. The channel purged the rest
+    // and stays open; the switcher is there, only not listening.
+    const std::string frame = BuildCmdFrame(CmdStr);
+    return FComPort.WriteStr(frame) == frame.size();
   } catch (...) {
     // A port that cannot be written is usually gone (adapter unplugged):
     // close it so that the next command opens it afresh.
     FComPort.Close();
     return false;
   }
-  return true;
 }
 
 bool TmodComPort::ExecPowerCtrl(bool Stat) {

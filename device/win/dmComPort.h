@@ -29,8 +29,10 @@ public:
   // Moves the channel to another port (same name: nothing). Failures are swallowed;
   // a channel whose reopening failed stays closed and the next command retries.
   void SetComPort(const std::wstring& AComPort);
-  // Opens the channel if needed and writes ESC + CmdStr + CR. True if written.
-  // A failed write closes the channel, so the next command opens the port again.
+  // Opens the channel if needed and writes ESC + CmdStr + CR. True if the
+  // whole frame was written; a frame cut short by the write time-out is a
+  // failed send (its rest is purged, the channel stays open). A failed write
+  // closes the channel, so the next command opens the port again.
   bool SendCmd(const std::string& CmdStr);
   // Communication test: sends a status request on AComPort and waits, handling
   // UI messages, until a status reply is decoded (true) or 1000 ms have passed

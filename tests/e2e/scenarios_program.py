@@ -411,3 +411,36 @@ def tray_double_click_and_menu_switch_hotkeys(s):
     wait_for(lambda: s.is_red(s.tray_color()), 10, "a red tray icon again")
     check(not s.message_boxes(), "the menu item asked a question: %r" % s.message_boxes())
     expect_key_frame(s, Presser(s), "F4", "S4", {"input": "4"})
+
+
+@scenario(timeout=150)
+def frame_cut_short_by_cts_shows_the_port_error_and_leaves_nothing_behind(s):
+    """The switcher holds CTS low: the power key's frame cannot leave within
+    the write time-out, so the port error box appears as for a missing port;
+    once CTS is back nothing of that frame follows, and the next press sends
+    one whole frame."""
+    boot(s, {}, sim_args=("--power", "1", "--input", "1"))
+    s.wait_frames(["C"], 10)
+    s.wait_labels({"power": "ON"})
+
+    def received():
+        return int(s.sim.control("received"))
+
+    check_eq(received(), 3, "bytes of the status request")
+    s.sim.control("cts 0")
+    pr = Presser(s)
+    pressed = pr.press("ctrl+m")
+    box = s.wait_message_box(PORT_ERROR_TEXT, timeout=15)
+    log("port error box %.1f s after the press" % (time.time() - pressed))
+    check_eq(box["title"], PRODUCT_NAME, "caption of the port error box")
+    check_eq(box["buttons"], ["OK"], "buttons of the port error box")
+    s.screenshot("cts-held-low")
+    s.sim.control("cts 1")
+    holds_for(lambda: received() == 3, 1.0, "nothing of the cut frame once CTS is back")
+    s.answer_box(box, "OK")
+    check_eq(s.labels().get("power"), "ON", "power label after the failed send")
+    check(s.program_alive(), "the program ended")
+    expect_key_frame(s, pr, "ctrl+m", "W0", {"power": "OFF"})
+    check_eq(received(), 3 + 4, "bytes on the wire: the status request and one power frame")
+    check_eq(s.sim.frame_texts(), ["C", "W0"], "frames of the run")
+    check(not s.message_boxes(), "unexpected box: %r" % s.message_boxes())

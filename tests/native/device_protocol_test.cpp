@@ -40,7 +40,8 @@ struct TRxModel {
     return res;
   }
   void TickUntilIdle() {
-    for (int i = 0; i < 100; ++i) {
+    // Every tick but the last takes at least one byte.
+    for (std::size_t i = Buff.size() + 2; i > 0; --i) {
       const TRxCheckResult r = Tick();
       if (r == TRxCheckResult::Empty || r == TRxCheckResult::Incomplete) return;
     }
@@ -151,12 +152,34 @@ TEST(DeviceProtocol, StrayBytesAheadOfAFrameAreDroppedAndTheFrameKept) {
   EXPECT_EQ(m.Sink.Calls, (std::vector<std::string>{"power=1", "blackout=1"}));
 }
 
-TEST(DeviceProtocol, EmptyFrameEmptiesTheWholeBuffer) {
+TEST(DeviceProtocol, NoiseCostsOnlyItselfNeverTheReplyBehindIt) {
   TRxModel m;
-  m.Receive(Bytes({0x1B, 0x0D, 0x1B, 0x77, 0x31, 0x0D}));
+  // An empty frame is dropped alone; the reply received with it decodes next tick.
+  m.Receive(Bytes({0x1B, 0x0D, 0x1B, 0x77, 0x30, 0x0D}));
   EXPECT_EQ(m.Tick(), TRxCheckResult::Dropped);
+  EXPECT_EQ(m.Buff, Bytes({0x1B, 0x77, 0x30, 0x0D}));
+  EXPECT_EQ(m.Tick(), TRxCheckResult::Frame);
+  EXPECT_EQ(m.Sink.Calls, std::vector<std::string>{"power=0"});
   EXPECT_TRUE(m.Buff.empty());
-  EXPECT_TRUE(m.Sink.Calls.empty());
+
+  // A stray ESC ahead of a reply: the frame starts at the last ESC before the CR.
+  m.Sink.Calls.clear();
+  m.Receive(Bytes({0x1B, 0x78, 0x78, 0x1B, 0x62, 0x31, 0x0D}));
+  EXPECT_EQ(m.Tick(), TRxCheckResult::Frame);
+  EXPECT_EQ(m.Sink.Calls, std::vector<std::string>{"blackout=1"});
+  EXPECT_TRUE(m.Buff.empty());
+
+  // Several stray starts arriving bit by bit: only the last one waits, and
+  // the frames behind the CR stay for the next ticks.
+  m.Sink.Calls.clear();
+  m.Receive("\x1b" "w\x1b\x1b" "s");
+  EXPECT_EQ(m.Tick(), TRxCheckResult::Dropped);
+  EXPECT_EQ(m.Buff, "\x1b" "s");
+  EXPECT_EQ(m.Tick(), TRxCheckResult::Incomplete);
+  m.Receive("2\r\x1b\r\x1b" "b0\r");
+  m.TickUntilIdle();
+  EXPECT_EQ(m.Sink.Calls, (std::vector<std::string>{"input=2", "blackout=0"}));
+  EXPECT_TRUE(m.Buff.empty());
 }
 
 TEST(DeviceProtocol, UpperCaseAndUnknownLettersAreConsumedAndIgnored) {
@@ -298,6 +321,7 @@ TEST(DeviceProtocol, FuzzRandomInputStaysBoundedAndSettles) {
         if (r == TRxCheckResult::Incomplete) {
           ASSERT_EQ(m.Buff.size(), before);
           ASSERT_EQ(m.Buff[0], '\x1b');
+          ASSERT_EQ(m.Buff.find('\x1b', 1), std::string::npos);
           ASSERT_LE(m.Buff.size(), kMaxFrameBytes);
         }
       }
@@ -306,6 +330,7 @@ TEST(DeviceProtocol, FuzzRandomInputStaysBoundedAndSettles) {
     m.TickUntilIdle();
     if (!m.Buff.empty()) {
       EXPECT_EQ(m.Buff[0], '\x1b');
+      EXPECT_EQ(m.Buff.find('\x1b', 1), std::string::npos);
       EXPECT_EQ(m.Buff.find('\r'), std::string::npos);
       EXPECT_LE(m.Buff.size(), kMaxFrameBytes);
     }

@@ -191,8 +191,10 @@ TEST_F(DeviceSimulator, AnswersLikeTheSwitcherAndLogsEveryFrame) {
   EXPECT_EQ(sim.Command("frames"), "ok C,B0,S2,W1,C,S7,B0,C,S9,X,W0");
   EXPECT_EQ(sim.Command("clear"), "ok");
   EXPECT_EQ(sim.Command("frames"), "ok ");
-  host.Send(std::string("\x1b" "a\x01,b\r", 6));
+  EXPECT_EQ(sim.Command("received"), "ok 0");
+  host.Send(std::string("zz\x1b" "a\x01,b\r", 8));
   host.Receive(100);
+  EXPECT_EQ(sim.Command("received"), "ok 8"); // bytes outside a frame count too
   const std::string last = sim.Command("last");
   EXPECT_EQ(last.substr(last.rfind(' ') + 1), "a\\u0001\\u002Cb");
 

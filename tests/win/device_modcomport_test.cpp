@@ -111,7 +111,8 @@ TEST(DeviceModComPort, SetComPortSameNameKeepsTheChannelAnotherNameReopens) {
 
 TEST(DeviceModComPort, TestComPortWithLiveSilentAndMissingPorts) {
   TAv90RSimulator sim(KAV_SIMULATOR, kCom, "--power 1");
-  TmodComPort mod;
+  TRecordingSink sink;
+  TmodComPort mod(&sink);
 
   TClock::time_point t0 = TClock::now();
   EXPECT_TRUE(mod.TestComPort(sim.Port()));
@@ -130,10 +131,17 @@ TEST(DeviceModComPort, TestComPortWithLiveSilentAndMissingPorts) {
   EXPECT_TRUE(mod.ComPort().Connected()); // stays open on the tested port
   EXPECT_EQ(mod.ComPort().Port(), sim.Port());
 
-  // An answer that is not a status reply does not count either.
-  ASSERT_EQ(sim.Command("silent 0"), "ok");
-  ASSERT_EQ(sim.Command("set power 0"), "ok"); // a switcher in standby answers no "C"
+  // An answer that is not a status reply does not count either: the
+  // switcher reports its blackout 300 ms into the test and nothing else.
+  ASSERT_EQ(sim.Command("delay 300"), "ok");
+  ASSERT_EQ(sim.Command("report b1"), "ok queued");
+  sink.Calls.clear();
+  t0 = TClock::now();
   EXPECT_FALSE(mod.TestComPort(sim.Port()));
+  EXPECT_GE(Elapsed(t0), 990);
+  EXPECT_EQ(sink.Calls, Strings{"blackout=1"}); // it arrived and was decoded during the wait
+  EXPECT_EQ(mod.ConditionCmd(), "");
+  ASSERT_EQ(sim.Command("silent 0"), "ok");
 
   t0 = TClock::now();
   EXPECT_FALSE(mod.TestComPort(kMissingPort));
@@ -142,8 +150,6 @@ TEST(DeviceModComPort, TestComPortWithLiveSilentAndMissingPorts) {
   EXPECT_EQ(mod.ComPort().Port(), std::wstring(kMissingPort));
 
   // A late but timely reply (300 ms) passes.
-  ASSERT_EQ(sim.Command("set power 1"), "ok");
-  ASSERT_EQ(sim.Command("delay 300"), "ok");
   t0 = TClock::now();
   EXPECT_TRUE(mod.TestComPort(sim.Port()));
   EXPECT_GE(Elapsed(t0), 250);
@@ -305,15 +311,29 @@ TEST(DeviceModComPort, FailedWriteClosesTheChannelSoTheNextCommandReopens) {
   EXPECT_EQ(mod.ComPort().OpenCount(), 2u);
 }
 
-TEST(DeviceModComPort, WriteCutShortByCtsIsNotAFailure) {
-  TAv90RSimulator sim(KAV_SIMULATOR, kCom, "--power 1");
+TEST(DeviceModComPort, WriteCutShortByCtsIsAFailedSendAndLeavesNothingBehind) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom, "--power 1 --silent");
   TmodComPort mod;
   mod.SetComPort(sim.Port());
   ASSERT_TRUE(mod.SendRequestStatus());
+  ASSERT_TRUE(PumpUntil([&] { return sim.Received() == 3; }, 5000));
   ASSERT_EQ(sim.Command("cts 0"), "ok");
   const TClock::time_point t0 = TClock::now();
-  EXPECT_TRUE(mod.SelectChannel(4));
-  EXPECT_GE(Elapsed(t0), 1300);
+  EXPECT_FALSE(mod.SelectChannel(4));
+  const long long held = Elapsed(t0);
+  EXPECT_GE(held, 1300); // 100 ms x 4 bytes + 1000 ms
+  EXPECT_LT(held, 2500);
+  // The switcher is there, only not listening: the channel stays open.
   EXPECT_TRUE(mod.ComPort().Connected());
   ASSERT_EQ(sim.Command("cts 1"), "ok");
+  // Nothing of the cut frame follows once CTS is back...
+  PumpFor(300);
+  EXPECT_EQ(sim.Received(), 3u);
+  // ...and the next command goes out as one clean frame on the same open.
+  EXPECT_TRUE(mod.SelectChannel(5));
+  ASSERT_TRUE(PumpUntil([&] { return sim.Received() >= 7; }, 5000));
+  PumpFor(100);
+  EXPECT_EQ(sim.Received(), 7u);
+  EXPECT_EQ(sim.Frames(), (Strings{"C", "S5"}));
+  EXPECT_EQ(mod.ComPort().OpenCount(), 1u);
 }

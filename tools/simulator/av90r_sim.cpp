@@ -16,6 +16,7 @@
 //   vanish | return (new terminal, link again -> ok <terminal>)
 //   state -> ok power=P blackout=B input=N | set power|blackout|input V
 //   frames -> ok F1,F2,... | last -> ok <time> <frame> | clear | quit
+//   received -> ok N   bytes read from the host since start or "clear", frame or not
 // Times are Unix seconds with microseconds; frames are shown with non-printable
 // bytes (and commas) as \u00XX. The log file gets one JSON line per frame.
 #include <arpa/inet.h>
@@ -281,6 +282,7 @@ private:
       return;
     }
     const double t = UnixNow();
+    FReceived += static_cast<std::size_t>(n);
     for (const std::string& frame : FDev.Feed(buf, static_cast<std::size_t>(n))) {
       FFrames.push_back(frame);
       FLastTime = t;
@@ -487,8 +489,10 @@ private:
       if (FFrames.empty()) return "err none";
       return "ok " + TimeText(FLastTime) + " " + sim::JsonEscape(FFrames.back());
     }
+    if (cmd == "received") return "ok " + std::to_string(FReceived);
     if (cmd == "clear") {
       FFrames.clear();
+      FReceived = 0;
       return "ok";
     }
     if (cmd == "quit") {
@@ -509,6 +513,7 @@ private:
   std::string FMergeBuf;
   Clock::time_point FMergeDue;
   std::vector<std::string> FFrames;
+  std::size_t FReceived = 0;
   double FLastTime = 0;
   bool FQuit = false;
   FILE* FLog = nullptr;

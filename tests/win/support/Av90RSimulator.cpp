@@ -131,6 +131,12 @@ std::vector<std::string> TAv90RSimulator::Frames() {
   return frames;
 }
 
+std::size_t TAv90RSimulator::Received() {
+  const std::string answer = Command("received");
+  if (answer.rfind("ok ", 0) != 0) throw std::runtime_error("simulator control: " + answer);
+  return static_cast<std::size_t>(std::stoul(answer.substr(3)));
+}
+
 bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + TimeoutMs;
   for (;;) {

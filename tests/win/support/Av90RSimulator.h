@@ -3,6 +3,7 @@
 // Wine on a COM port of the running prefix and drives it over its control port.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -27,6 +28,8 @@ public:
   std::string Command(const std::string& Line);
   // Frames received since start or the last "clear", as the simulator shows them.
   std::vector<std::string> Frames();
+  // Bytes received from the host since start or the last "clear", frame or not.
+  std::size_t Received();
 
 private:
   int FComNumber;
