@@ -55,6 +55,8 @@ public:
   bool SelectChannel(int32_t) override { return false; }
   bool SendRequestStatus() override { return false; }
   bool TestComPort(const std::wstring&) override { return false; }
+  void ClosePort() override {}
+  bool Connected() const override { return false; }
 };
 
 void Trace(const std::wstring& Text) { OutputDebugStringW((Text + L"\n").c_str()); }
