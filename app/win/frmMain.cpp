@@ -1,6 +1,7 @@
 #include "app/win/frmMain.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 
 #include <array>
 
@@ -10,6 +11,7 @@
 #include "app/core/IAv90RDevice.h"
 #include "app/core/WindowPlacement.h"
 #include "app/win/Application.h"
+#include "app/win/DeviceNotice.h"
 #include "app/win/EnvSettingsForm.h"
 #include "app/win/ExceptionLogger.h"
 #include "app/win/WindowRouting.h"
@@ -125,6 +127,8 @@ TFormMain::TFormMain(TApplication& App) : FApp(App) {
   FTrayIcon->OnDblClick = [this] { JvTrayIconDblClick(); };
   FTrayIcon->OnContextMenu = [this](POINT pt) { ShowTrayMenu(pt); };
   FTrayIcon->Show();
+  // Adapters that announce only their interface, not their port.
+  FComInterfaceNotify = RegisterComInterfaceNotification(FHandle);
   FormCreate();
 }
 
@@ -134,7 +138,9 @@ TFormMain::~TFormMain() {
   if (FHandle) {
     KillTimer(FHandle, TMR_STARTUPPROCESS);
     KillTimer(FHandle, TMR_HOTKEYINTERVAL);
+    KillTimer(FHandle, TMR_LINKREFRESH);
   }
+  FComInterfaceNotify.Reset();
   FTrayIcon.reset();
   if (FHandle) {
     SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
@@ -366,7 +372,17 @@ LRESULT TFormMain::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
       tmrHotKeyIntervalTimer();
       return 0;
     }
+    if (WParam == TMR_LINKREFRESH) {
+      tmrLinkRefreshTimer();
+      return 0;
+    }
     break;
+  case WM_DEVICECHANGE:
+    WMDeviceChange(WParam, LParam);
+    return TRUE; // never veto a removal or anything else
+  case WM_POWERBROADCAST:
+    WMPowerBroadcast(WParam);
+    return TRUE; // never veto a suspend
   case WM_SHOWWINDOW:
     if (WParam && LParam == 0) FormShow();
     break;
@@ -462,13 +478,17 @@ void TFormMain::ApplicationException(const std::exception_ptr& E) {
 void TFormMain::tmrStartupProcessTimer() {
   EnableTimer(TMR_STARTUPPROCESS, FStartupTimerEnabled, false);
   if (!FEnvSettings->ComPort().empty()) {
-    if (!RunStartupCommands(FEnvSettings->ComPort(), FEnvSettings->PowerUpOnAppStart(), Device())) ShowPortError();
+    const bool ok = RunStartupCommands(FEnvSettings->ComPort(), FEnvSettings->PowerUpOnAppStart(), Device());
+    // From here on the link follows the adapter, also while the box below is open.
+    FStartupCommandsSent = true;
+    if (!ok) ShowPortError();
     if (FEnvSettings->HotKeyEnableOnAppStart()) SetHotKeyEnabled(true);
     DoProcess_ShowMainWindow(false);
   } else {
     ShowMessageBox(FApp.Handle(), AppText::SelectComPortPrompt(GModelName), FProductName,
                    MB_TOPMOST | MB_ICONINFORMATION);
     pmiEnvSettingClick();
+    FStartupCommandsSent = true;
   }
   try {
     WriteAppLog(AppText::LogStarted, KEventInfo);
@@ -547,6 +567,79 @@ void TFormMain::ShowPortError() {
 }
 
 std::wstring TFormMain::ModelName() const { return GModelName; }
+
+// ---------------------------------------------------------------------------
+// Following the adapter and the PC's sleep
+
+bool TFormMain::FollowsDevice() const {
+  // Not before the start-up has used the link, not while the settings dialog
+  // has it, and not without a stored port.
+  return FStartupCommandsSent && !FEnvSettingsOpen && FEnvSettings && !FEnvSettings->ComPort().empty();
+}
+
+void TFormMain::WMDeviceChange(WPARAM Event, LPARAM Data) {
+  if (Event != DBT_DEVICEARRIVAL && Event != DBT_DEVICEREMOVECOMPLETE) return;
+  if (!FollowsDevice()) return;
+  const TDeviceNotice notice = ReadDeviceNotice(Data);
+  const std::wstring& port = FEnvSettings->ComPort();
+  if (notice.Kind == TDeviceNotice::TKind::Other) return;
+  if (notice.Kind == TDeviceNotice::TKind::Port && !SamePortName(port, notice.PortName)) return;
+
+  if (Event == DBT_DEVICEARRIVAL) {
+    ArmLinkRefresh(notice.Kind == TDeviceNotice::TKind::Port ? FLinkRefresh.PortArrived()
+                                                             : FLinkRefresh.InterfaceArrived());
+    return;
+  }
+  // Gone: close at once, without a word (nobody pressed anything). An
+  // interface notice names no port; it counts when the stored one is gone.
+  if (FClosingPort) return; // a notice delivered while the close waits for the watcher
+  if (notice.Kind == TDeviceNotice::TKind::ComInterface && SerialPortPresent(port)) return;
+  FClosingPort = true;
+  try {
+    Device().ClosePort();
+  } catch (...) {
+    FClosingPort = false;
+    throw;
+  }
+  FClosingPort = false;
+}
+
+void TFormMain::WMPowerBroadcast(WPARAM Event) {
+  switch (Event) {
+  case PBT_APMSUSPEND:
+    FLinkRefresh.Suspending();
+    break;
+  case PBT_APMRESUMEAUTOMATIC:
+    ArmLinkRefresh(FLinkRefresh.ResumedAutomatic());
+    break;
+  case PBT_APMRESUMESUSPEND:
+    ArmLinkRefresh(FLinkRefresh.ResumedByUser());
+    break;
+  default:
+    break;
+  }
+}
+
+void TFormMain::ArmLinkRefresh(bool Newly) {
+  if (!FollowsDevice()) {
+    FLinkRefresh.Take(); // not ours to act on now; nothing may stay pending without its timer
+    return;
+  }
+  if (Newly) SetTimer(FHandle, TMR_LINKREFRESH, KLinkRefreshDelayMs, nullptr);
+}
+
+void TFormMain::tmrLinkRefreshTimer() {
+  KillTimer(FHandle, TMR_LINKREFRESH);
+  const TLinkRefresh what = FLinkRefresh.Take();
+  if (what == TLinkRefresh::None || !FollowsDevice()) return;
+  const std::wstring port = FEnvSettings->ComPort();
+  if (what == TLinkRefresh::IfClosed && (Device().Connected() || !SerialPortPresent(port))) return;
+  // A handle that slept or whose adapter came back may be stale: open afresh.
+  // A port that does not open shows nothing; the next key press reports it.
+  Device().ClosePort();
+  Device().SetComPort(port);
+  Device().SendRequestStatus();
+}
 
 // ---------------------------------------------------------------------------
 // Reported values
@@ -634,7 +727,10 @@ void TFormMain::pmiEnvSettingClick() {
       FEnvSettingsForm->SetEnvSettings(*FHotKeyInfoList, *FEnvSettings);
       FApp.SetToolWindowStyle();
       // Its close handler asks the hot-key question and clears FFormShowFlg.
+      // While it is open the dialog's communication test owns the link.
+      FEnvSettingsOpen = true;
       FEnvSettingsForm->ShowModal();
+      FEnvSettingsOpen = false;
     } else {
       FFormShowFlg = false;
     }
@@ -643,6 +739,7 @@ void TFormMain::pmiEnvSettingClick() {
     // Left set, the flag would grey the tray menu (exit included) for the
     // rest of the run.
     FFormShowFlg = false;
+    FEnvSettingsOpen = false;
     throw;
   }
 }
