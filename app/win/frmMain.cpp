@@ -592,16 +592,20 @@ void TFormMain::WMDeviceChange(WPARAM Event, LPARAM Data) {
   }
   // Gone: close at once, without a word (nobody pressed anything). An
   // interface notice names no port; it counts when the stored one is gone.
-  if (FClosingPort) return; // a notice delivered while the close waits for the watcher
   if (notice.Kind == TDeviceNotice::TKind::ComInterface && SerialPortPresent(port)) return;
-  FClosingPort = true;
-  try {
-    Device().ClosePort();
-  } catch (...) {
-    FClosingPort = false;
-    throw;
-  }
-  FClosingPort = false;
+  CloseLink();
+}
+
+void TFormMain::CloseLink() {
+  // Closing waits for the watcher while serving sent messages, so a device
+  // notice can arrive inside it: the close under way covers that one too.
+  if (FClosingPort) return;
+  struct TClosing {
+    bool& Flag;
+    explicit TClosing(bool& F) : Flag(F) { Flag = true; }
+    ~TClosing() { Flag = false; }
+  } closing(FClosingPort);
+  Device().ClosePort();
 }
 
 void TFormMain::WMPowerBroadcast(WPARAM Event) {
@@ -636,7 +640,7 @@ void TFormMain::tmrLinkRefreshTimer() {
   if (what == TLinkRefresh::IfClosed && (Device().Connected() || !SerialPortPresent(port))) return;
   // A handle that slept or whose adapter came back may be stale: open afresh.
   // A port that does not open shows nothing; the next key press reports it.
-  Device().ClosePort();
+  CloseLink();
   Device().SetComPort(port);
   Device().SendRequestStatus();
 }

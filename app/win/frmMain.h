@@ -182,6 +182,7 @@ private:
   void WMPowerBroadcast(WPARAM Event);
   bool FollowsDevice() const;
   void ArmLinkRefresh(bool Newly);
+  void CloseLink();
 
   void CreateControls();
   void CreatePopupMenu();
@@ -217,7 +218,7 @@ private:
   TLinkRefreshPlan FLinkRefresh;
   bool FStartupCommandsSent = false; // the deferred start-up has sent its commands (or had no port)
   bool FEnvSettingsOpen = false;     // the settings dialog is open: the link is its business
-  bool FClosingPort = false;         // a removal is closing the channel
+  bool FClosingPort = false;         // CloseLink is under way
 
   IAv90RDevice* FDevice = nullptr;
   IEnvSettingsForm* FEnvSettingsForm = nullptr;

@@ -23,6 +23,7 @@
 #include "common/win/MessageBoxSeam.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
 #include "settings/win/clsEnvSettings.h"
+#include "tests/win/support/DeviceNotices.h"
 
 using namespace kav;
 
@@ -59,7 +60,11 @@ public:
     return StatusResult;
   }
   bool TestComPort(const std::wstring&) override { return false; }
-  void ClosePort() override { Calls.push_back("close"); }
+  std::function<void()> OnClosePort;
+  void ClosePort() override {
+    Calls.push_back("close");
+    if (OnClosePort) OnClosePort();
+  }
   bool Connected() const override { return false; }
 };
 
@@ -612,6 +617,27 @@ TEST_F(FormMainTest, QueryEndSessionAllowsAndPowersDownOnce) {
   SendMessageW(Form->Handle(), WM_CLOSE, 0, 0);
   EXPECT_EQ(Device.Calls.size(), 1u);
   EXPECT_FALSE(App->Terminated());
+}
+
+TEST_F(FormMainTest, ARemovalNoticeServedWhileTheChannelClosesDoesNotCloseItAgain) {
+  Form->tmrStartupProcessTimer();
+  Device.Calls.clear();
+  // Closing waits for the watcher while serving sent messages: a second
+  // notice of the same removal can arrive inside it.
+  int nested = 0;
+  Device.OnClosePort = [&] {
+    if (nested++ == 0)
+      SendMessageW(Form->Handle(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+                   reinterpret_cast<LPARAM>(kavtest::PortNotice(L"COM5").data()));
+  };
+  SendMessageW(Form->Handle(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+               reinterpret_cast<LPARAM>(kavtest::PortNotice(L"COM5").data()));
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"close"}));
+  EXPECT_TRUE(Boxes.empty());
+  // The next removal closes again.
+  SendMessageW(Form->Handle(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+               reinterpret_cast<LPARAM>(kavtest::PortNotice(L"com5").data()));
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"close", "close"}));
 }
 
 TEST_F(FormMainTest, ApplicationExceptionShowsOnlyAccessViolations) {
