@@ -32,6 +32,7 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -466,6 +467,42 @@ int CmdWatch(const TArgs& a) {
   return code;
 }
 
+// Handles the system lists for a process (what Wine keeps in its server;
+// Wine's GetProcessHandleCount answers 0). -1 when the list cannot be read.
+long long SystemHandleCount(DWORD pid) {
+  struct TEntry {
+    ULONG OwnerPid;
+    BYTE ObjectType, Flags;
+    USHORT Value;
+    PVOID Object;
+    ULONG Access;
+  };
+  struct TList {
+    ULONG Count;
+    TEntry Entries[1];
+  };
+  using TQuery = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<TQuery>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (!query) return -1;
+  constexpr ULONG KSystemHandleInformation = 16;
+  constexpr LONG KInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+  std::vector<BYTE> buf(1 << 16);
+  LONG status = 0;
+  for (int tries = 0; tries < 12; ++tries) {
+    ULONG needed = 0;
+    status = query(KSystemHandleInformation, buf.data(), static_cast<ULONG>(buf.size()), &needed);
+    if (status != KInfoLengthMismatch) break;
+    buf.resize(std::max<size_t>(buf.size() * 2, needed + 4096));
+  }
+  if (status != 0) return -1;
+  const auto* list = reinterpret_cast<const TList*>(buf.data());
+  long long n = 0;
+  for (ULONG i = 0; i < list->Count; ++i)
+    if (list->Entries[i].OwnerPid == pid) ++n;
+  return n;
+}
+
 int CmdMem(const TArgs& a) {
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snap == INVALID_HANDLE_VALUE) return Fail(2, "no process list");
@@ -495,7 +532,7 @@ int CmdMem(const TArgs& a) {
         ",\"privateUsage\":" + Num(static_cast<long long>(m.PrivateUsage)) +
         ",\"pagefileUsage\":" + Num(static_cast<long long>(m.PagefileUsage)) + ",\"kernelMs\":" + Num(ms(kernel)) +
         ",\"userMs\":" + Num(ms(user)) + ",\"handles\":" + Num(handles) + ",\"gdiObjects\":" + Num(gdi) +
-        ",\"userObjects\":" + Num(userObjects) + "}");
+        ",\"userObjects\":" + Num(userObjects) + ",\"systemHandles\":" + Num(SystemHandleCount(pid)) + "}");
   return 0;
 }
 
