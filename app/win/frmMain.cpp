@@ -485,10 +485,11 @@ void TFormMain::tmrStartupProcessTimer() {
     if (FEnvSettings->HotKeyEnableOnAppStart()) SetHotKeyEnabled(true);
     DoProcess_ShowMainWindow(false);
   } else {
+    // Nothing to follow until a port is stored, and the dialog has the link meanwhile.
+    FStartupCommandsSent = true;
     ShowMessageBox(FApp.Handle(), AppText::SelectComPortPrompt(GModelName), FProductName,
                    MB_TOPMOST | MB_ICONINFORMATION);
     pmiEnvSettingClick();
-    FStartupCommandsSent = true;
   }
   try {
     WriteAppLog(AppText::LogStarted, KEventInfo);

@@ -519,6 +519,13 @@ TEST_F(FormMainTest, FirstStartAsksForThePortThenRunsTheSettingsPath) {
   EXPECT_EQ(Device.Calls, (std::vector<std::string>{"port COM7"}));
   EXPECT_FALSE(IsWindowVisible(Form->Handle()));
   EXPECT_NE(kavtest::ReadUtf8File(LogFile).find(L" 起動\r\n"), std::wstring::npos);
+
+  // From now on the link follows the chosen port's adapter.
+  Device.Calls.clear();
+  SendMessageW(Form->Handle(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
+               reinterpret_cast<LPARAM>(kavtest::PortNotice(L"COM7").data()));
+  PumpFor(TFormMain::KLinkRefreshDelayMs * 3);
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"close", "port COM7", "C"}));
 }
 
 TEST_F(FormMainTest, SettingsPathWithHotKeysOnAsksFirst) {
