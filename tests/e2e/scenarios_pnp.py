@@ -5,7 +5,7 @@ tells the truth again without a key press."""
 import json
 import subprocess
 
-from kav_e2e import MAIN_WINDOW_CLASS, check, check_eq, holds_for, log, scenario
+from kav_e2e import MAIN_WINDOW_CLASS, Failure, check, check_eq, holds_for, log, scenario
 from scenarios_program import Presser, boot
 
 # Control id of the input value label (lblSelChannelStat, see app/win/frmMain.h).
@@ -18,7 +18,13 @@ def watch_label(s, label_id, text, timeout_ms=10000):
     watcher = subprocess.Popen([s.wine, s.paths.probe, "watch", "--class", MAIN_WINDOW_CLASS, "--id", str(label_id),
                                 "--text", text, "--timeout", str(timeout_ms)],
                                env=s.env, stdout=subprocess.PIPE, text=True)
-    ready = json.loads(watcher.stdout.readline())
+    line = watcher.stdout.readline()
+    try:
+        ready = json.loads(line)
+    except ValueError:
+        watcher.kill()
+        watcher.wait()
+        raise Failure("the label watcher ended (%s) without starting: %r" % (watcher.returncode, line))
     check("ready" in ready, "the label watcher did not start: %r" % ready)
     return watcher
 
