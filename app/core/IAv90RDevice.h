@@ -23,6 +23,10 @@ public:
   virtual bool SendRequestStatus() = 0;
   // Communication test on AComPort: true when a status reply arrived in time.
   virtual bool TestComPort(const std::wstring& AComPort) = 0;
+  // Closes the channel now (its adapter is gone); the next command opens it again.
+  virtual void ClosePort() = 0;
+  // True while the channel is open.
+  virtual bool Connected() const = 0;
 };
 
 } // namespace kav

@@ -38,4 +38,12 @@ struct TWindowHandleTraits {
 };
 using TWindowHandle = TUniqueResource<TWindowHandleTraits>;
 
+struct TDevNotifyHandleTraits {
+  using Type = HDEVNOTIFY;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool Valid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::UnregisterDeviceNotification(h); }
+};
+using TDevNotifyHandle = TUniqueResource<TDevNotifyHandleTraits>;
+
 } // namespace kav

@@ -10,5 +10,7 @@ bool TComPortDevice::ExecBlackout(bool Stat) { return FModule.ExecBlackout(Stat)
 bool TComPortDevice::SelectChannel(int32_t Channel) { return FModule.SelectChannel(Channel); }
 bool TComPortDevice::SendRequestStatus() { return FModule.SendRequestStatus(); }
 bool TComPortDevice::TestComPort(const std::wstring& AComPort) { return FModule.TestComPort(AComPort); }
+void TComPortDevice::ClosePort() { FModule.ClosePort(); }
+bool TComPortDevice::Connected() const { return FModule.ComPort().Connected(); }
 
 } // namespace kav

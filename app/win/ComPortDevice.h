@@ -17,6 +17,8 @@ public:
   bool SelectChannel(int32_t Channel) override;
   bool SendRequestStatus() override;
   bool TestComPort(const std::wstring& AComPort) override;
+  void ClosePort() override;
+  bool Connected() const override;
 
 private:
   TmodComPort& FModule;

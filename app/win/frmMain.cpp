@@ -1,6 +1,7 @@
 #include "app/win/frmMain.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 
 #include <array>
 
@@ -10,6 +11,7 @@
 #include "app/core/IAv90RDevice.h"
 #include "app/core/WindowPlacement.h"
 #include "app/win/Application.h"
+#include "app/win/DeviceNotice.h"
 #include "app/win/EnvSettingsForm.h"
 #include "app/win/ExceptionLogger.h"
 #include "app/win/WindowRouting.h"
@@ -56,6 +58,8 @@ public:
   bool SelectChannel(int32_t) override { return false; }
   bool SendRequestStatus() override { return false; }
   bool TestComPort(const std::wstring&) override { return false; }
+  void ClosePort() override {}
+  bool Connected() const override { return false; }
 };
 
 void Trace(const std::wstring& Text) { OutputDebugStringW((Text + L"\n").c_str()); }
@@ -106,6 +110,8 @@ TFormMain::TFormMain(TApplication& App) : FApp(App) {
   FTrayIcon->OnDblClick = [this] { JvTrayIconDblClick(); };
   FTrayIcon->OnContextMenu = [this](POINT pt) { ShowTrayMenu(pt); };
   FTrayIcon->Show();
+  // Adapters that announce only their interface, not their port.
+  FComInterfaceNotify = RegisterComInterfaceNotification(FHandle);
   FormCreate();
 }
 
@@ -116,7 +122,9 @@ TFormMain::~TFormMain() {
     KillTimer(FHandle, TMR_STARTUPPROCESS);
     KillTimer(FHandle, TMR_HOTKEYINTERVAL);
     KillTimer(FHandle, TMR_STARTUPCOMMAND);
+    KillTimer(FHandle, TMR_LINKREFRESH);
   }
+  FComInterfaceNotify.Reset();
   FTrayIcon.reset();
   if (FHandle) {
     SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
@@ -352,7 +360,17 @@ LRESULT TFormMain::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
       tmrStartupCommandTimer();
       return 0;
     }
+    if (WParam == TMR_LINKREFRESH) {
+      tmrLinkRefreshTimer();
+      return 0;
+    }
     break;
+  case WM_DEVICECHANGE:
+    WMDeviceChange(WParam, LParam);
+    return TRUE; // never veto a removal or anything else
+  case WM_POWERBROADCAST:
+    WMPowerBroadcast(WParam);
+    return TRUE; // never veto a suspend
   case WM_SHOWWINDOW:
     if (WParam && LParam == 0) FormShow();
     break;
@@ -487,6 +505,8 @@ void TFormMain::tmrStartupProcessTimer() {
   } startupEnd{*this};
   if (!FEnvSettings->ComPort().empty()) {
     const bool portOk = RunStartupCommands(FEnvSettings->ComPort(), FEnvSettings->PowerUpOnAppStart(), Device());
+    // From here on the link follows the adapter, also while the box below is open.
+    FStartupCommandsSent = true;
     if (!portOk) ShowPortError();
     if (FEnvSettings->HotKeyEnableOnAppStart()) SetHotKeyEnabled(true);
     if (FStartupRemoteCommand) {
@@ -504,6 +524,8 @@ void TFormMain::tmrStartupProcessTimer() {
   } else {
     // A first start sets the program up before it carries out any command.
     FStartupRemoteCommand.reset();
+    // Nothing to follow until a port is stored, and the dialog has the link meanwhile.
+    FStartupCommandsSent = true;
     ShowMessageBox(FApp.Handle(), AppText::SelectComPortPrompt(GModelName), FProductName,
                    MB_TOPMOST | MB_ICONINFORMATION);
     pmiEnvSettingClick();
@@ -653,6 +675,83 @@ void TFormMain::ShowPortError() {
 std::wstring TFormMain::ModelName() const { return GModelName; }
 
 // ---------------------------------------------------------------------------
+// Following the adapter and the PC's sleep
+
+bool TFormMain::FollowsDevice() const {
+  // Not before the start-up has used the link, not while the settings dialog
+  // has it, and not without a stored port.
+  return FStartupCommandsSent && !FEnvSettingsOpen && FEnvSettings && !FEnvSettings->ComPort().empty();
+}
+
+void TFormMain::WMDeviceChange(WPARAM Event, LPARAM Data) {
+  if (Event != DBT_DEVICEARRIVAL && Event != DBT_DEVICEREMOVECOMPLETE) return;
+  if (!FollowsDevice()) return;
+  const TDeviceNotice notice = ReadDeviceNotice(Data);
+  const std::wstring& port = FEnvSettings->ComPort();
+  if (notice.Kind == TDeviceNotice::TKind::Other) return;
+  if (notice.Kind == TDeviceNotice::TKind::Port && !SamePortName(port, notice.PortName)) return;
+
+  if (Event == DBT_DEVICEARRIVAL) {
+    ArmLinkRefresh(notice.Kind == TDeviceNotice::TKind::Port ? FLinkRefresh.PortArrived()
+                                                             : FLinkRefresh.InterfaceArrived());
+    return;
+  }
+  // Gone: close at once, without a word (nobody pressed anything). An
+  // interface notice names no port; it counts when the stored one is gone.
+  if (notice.Kind == TDeviceNotice::TKind::ComInterface && SerialPortPresent(port)) return;
+  CloseLink();
+}
+
+void TFormMain::CloseLink() {
+  // Closing waits for the watcher while serving sent messages, so a device
+  // notice can arrive inside it: the close under way covers that one too.
+  if (FClosingPort) return;
+  struct TClosing {
+    bool& Flag;
+    explicit TClosing(bool& F) : Flag(F) { Flag = true; }
+    ~TClosing() { Flag = false; }
+  } closing(FClosingPort);
+  Device().ClosePort();
+}
+
+void TFormMain::WMPowerBroadcast(WPARAM Event) {
+  switch (Event) {
+  case PBT_APMSUSPEND:
+    FLinkRefresh.Suspending();
+    break;
+  case PBT_APMRESUMEAUTOMATIC:
+    ArmLinkRefresh(FLinkRefresh.ResumedAutomatic());
+    break;
+  case PBT_APMRESUMESUSPEND:
+    ArmLinkRefresh(FLinkRefresh.ResumedByUser());
+    break;
+  default:
+    break;
+  }
+}
+
+void TFormMain::ArmLinkRefresh(bool Newly) {
+  if (!FollowsDevice()) {
+    FLinkRefresh.Take(); // not ours to act on now; nothing may stay pending without its timer
+    return;
+  }
+  if (Newly) SetTimer(FHandle, TMR_LINKREFRESH, KLinkRefreshDelayMs, nullptr);
+}
+
+void TFormMain::tmrLinkRefreshTimer() {
+  KillTimer(FHandle, TMR_LINKREFRESH);
+  const TLinkRefresh what = FLinkRefresh.Take();
+  if (what == TLinkRefresh::None || !FollowsDevice()) return;
+  const std::wstring port = FEnvSettings->ComPort();
+  if (what == TLinkRefresh::IfClosed && (Device().Connected() || !SerialPortPresent(port))) return;
+  // A handle that slept or whose adapter came back may be stale: open afresh.
+  // A port that does not open shows nothing; the next key press reports it.
+  CloseLink();
+  Device().SetComPort(port);
+  Device().SendRequestStatus();
+}
+
+// ---------------------------------------------------------------------------
 // Reported values
 
 void TFormMain::DoProcess_RcvPowerStat(bool Stat) {
@@ -740,7 +839,10 @@ void TFormMain::pmiEnvSettingClick() {
       FEnvSettingsForm->SetEnvSettings(*FHotKeyInfoList, *FEnvSettings);
       FApp.SetToolWindowStyle();
       // Its close handler asks the hot-key question and clears FFormShowFlg.
+      // While it is open the dialog's communication test owns the link.
+      FEnvSettingsOpen = true;
       FEnvSettingsForm->ShowModal();
+      FEnvSettingsOpen = false;
     } else {
       FFormShowFlg = false;
     }
@@ -749,6 +851,7 @@ void TFormMain::pmiEnvSettingClick() {
     // Left set, the flag would grey the tray menu (exit included) for the
     // rest of the run.
     FFormShowFlg = false;
+    FEnvSettingsOpen = false;
     throw;
   }
 }

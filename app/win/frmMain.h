@@ -39,6 +39,7 @@
 #include <string>
 
 #include "app/core/RemoteCommand.h"
+#include "app/core/LinkRefresh.h"
 #include "app/win/AppHandles.h"
 #include "device/core/IAv90RStatusSink.h"
 #include "device/core/clsAv90RStatus.h"
@@ -92,7 +93,11 @@ public:
     TMR_STARTUPPROCESS = 1,  // tmrStartupProcess: one tick, 1000 ms after creation
     TMR_HOTKEYINTERVAL = 2,  // tmrHotKeyInterval: 1000 ms suppression after a press
     TMR_STARTUPCOMMAND = 3,  // the start's own command waits for the status reply, at most this long
+    TMR_LINKREFRESH = 4,     // tmrLinkRefresh: one tick after a burst of device or resume notices
   };
+  // How long a burst of device and resume notices may take to fold into one
+  // status request.
+  static constexpr UINT KLinkRefreshDelayMs = 300;
 
   // Creates the status window (hidden, owned by the application window) and
   // its tray icon, then runs FormCreate.
@@ -138,6 +143,7 @@ public:
   void tmrStartupProcessTimer();
   void tmrHotKeyIntervalTimer();
   void tmrStartupCommandTimer();
+  void tmrLinkRefreshTimer();
   void pmTrayIconPopup();
   void pmiHotKeyEnabledClick();
   void pmiEnvSettingClick();
@@ -162,6 +168,10 @@ public:
   const TAv90RStatus& Av90RStat() const noexcept { return FAv90RStat; }
   bool StartupTimerEnabled() const noexcept { return FStartupTimerEnabled; }
   bool HotKeyIntervalEnabled() const noexcept { return FHotKeyIntervalEnabled; }
+  // A status request after device or resume notices is waiting for its tick.
+  bool LinkRefreshPending() const noexcept { return FLinkRefresh.Pending() != TLinkRefresh::None; }
+  // True when Windows takes serial-port interface notices for this window.
+  bool ComInterfaceNotification() const noexcept { return FComInterfaceNotify.Valid(); }
   // True when FormCreate ran to its end.
   bool FormCreated() const noexcept { return FFormCreated; }
   HWND Control(int Id) const { return GetDlgItem(FHandle, Id); }
@@ -189,6 +199,11 @@ private:
   void WMHotKey(WPARAM Id);
   LRESULT WMQueryEndSession();
   void WMClose();
+  void WMDeviceChange(WPARAM Event, LPARAM Data);
+  void WMPowerBroadcast(WPARAM Event);
+  bool FollowsDevice() const;
+  void ArmLinkRefresh(bool Newly);
+  void CloseLink();
 
   void CreateControls();
   void CreatePopupMenu();
@@ -223,6 +238,12 @@ private:
   int FDpi = 96;
   bool FStartupTimerEnabled = false;
   bool FHotKeyIntervalEnabled = false;
+  // Following the adapter and the PC's sleep.
+  TDevNotifyHandle FComInterfaceNotify;
+  TLinkRefreshPlan FLinkRefresh;
+  bool FStartupCommandsSent = false; // the deferred start-up has sent its commands (or had no port)
+  bool FEnvSettingsOpen = false;     // the settings dialog is open: the link is its business
+  bool FClosingPort = false;         // CloseLink is under way
 
   IAv90RDevice* FDevice = nullptr;
   IEnvSettingsForm* FEnvSettingsForm = nullptr;

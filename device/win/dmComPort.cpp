@@ -84,6 +84,14 @@ bool TmodComPort::SelectChannel(int32_t Channel) { return SendCmd(SelectChannelC
 
 bool TmodComPort::SendRequestStatus() { return SendCmd(RequestStatusCmd()); }
 
+void TmodComPort::ClosePort() {
+  try {
+    FComPort.Close();
+  } catch (...) {
+    // Closing a port whose device is gone may fail; the channel is closed either way.
+  }
+}
+
 bool TmodComPort::TestComPort(const std::wstring& AComPort) {
   FConditionCmd.clear();
   // The budget counts from here, port switch and send included.

@@ -46,9 +46,13 @@ public:
   bool SelectChannel(int32_t Channel);
   // "C": ask for the status reply.
   bool SendRequestStatus();
+  // Closes the channel at once (the adapter went away); the port name stays,
+  // and the next command opens it again. Errors are swallowed.
+  void ClosePort();
 
   // The serial channel (its Port and Connected are read by tests and the dialog).
   TComPort& ComPort() noexcept { return FComPort; }
+  const TComPort& ComPort() const noexcept { return FComPort; }
 
   // Inspection for tests.
   const std::string& RxBuff() const noexcept { return FRxBuff; }

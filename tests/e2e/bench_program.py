@@ -192,13 +192,19 @@ def main():
     results["size"] = {arch: file_sizes(os.path.abspath(a.program), STRIP[arch])}
     if arch != "win32" and a.win32_program and os.path.exists(a.win32_program):
         results["size"]["win32"] = file_sizes(os.path.abspath(a.win32_program), STRIP["win32"])
-    out_dir = os.path.join(paths.work_root, "bench")
+    write_results(paths.work_root, "bench.json", results)
+    return 0
+
+
+def write_results(work_root, name, results):
+    """Prints the figures and writes them to <work_root>/bench/<name>."""
+    out_dir = os.path.join(work_root, "bench")
     os.makedirs(out_dir, exist_ok=True)
-    with open(os.path.join(out_dir, "bench.json"), "w") as f:
+    path = os.path.join(out_dir, name)
+    with open(path, "w") as f:
         json.dump(results, f, indent=2, ensure_ascii=False)
     print(json.dumps(results, indent=2, ensure_ascii=False))
-    print("written to %s" % os.path.join(out_dir, "bench.json"))
-    return 0
+    print("written to %s" % path)
 
 
 def startup_figures(err_path):

@@ -37,6 +37,8 @@ public:
     return StatusResult;
   }
   bool TestComPort(const std::wstring&) override { return false; }
+  void ClosePort() override { Calls.push_back("close"); }
+  bool Connected() const override { return false; }
 };
 
 TAv90RStatus Status(bool power, bool blackout) {

@@ -25,6 +25,7 @@
 #include "common/win/MessageBoxSeam.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
 #include "settings/win/clsEnvSettings.h"
+#include "tests/win/support/DeviceNotices.h"
 
 using namespace kav;
 
@@ -61,6 +62,12 @@ public:
     return StatusResult;
   }
   bool TestComPort(const std::wstring&) override { return false; }
+  std::function<void()> OnClosePort;
+  void ClosePort() override {
+    Calls.push_back("close");
+    if (OnClosePort) OnClosePort();
+  }
+  bool Connected() const override { return false; }
 };
 
 struct TBox {
@@ -516,6 +523,13 @@ TEST_F(FormMainTest, FirstStartAsksForThePortThenRunsTheSettingsPath) {
   EXPECT_EQ(Device.Calls, (std::vector<std::string>{"port COM7"}));
   EXPECT_FALSE(IsWindowVisible(Form->Handle()));
   EXPECT_NE(kavtest::ReadUtf8File(LogFile).find(L" 起動\r\n"), std::wstring::npos);
+
+  // From now on the link follows the chosen port's adapter.
+  Device.Calls.clear();
+  SendMessageW(Form->Handle(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
+               reinterpret_cast<LPARAM>(kavtest::PortNotice(L"COM7").data()));
+  PumpFor(TFormMain::KLinkRefreshDelayMs * 3);
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"close", "port COM7", "C"}));
 }
 
 TEST_F(FormMainTest, SettingsPathWithHotKeysOnAsksFirst) {
@@ -618,6 +632,27 @@ TEST_F(FormMainTest, QueryEndSessionAllowsAndPowersDownOnceWithoutABox) {
   SendMessageW(Form->Handle(), WM_CLOSE, 0, 0);
   EXPECT_EQ(Device.Calls.size(), 1u);
   EXPECT_FALSE(App->Terminated());
+}
+
+TEST_F(FormMainTest, ARemovalNoticeServedWhileTheChannelClosesDoesNotCloseItAgain) {
+  Form->tmrStartupProcessTimer();
+  Device.Calls.clear();
+  // Closing waits for the watcher while serving sent messages: a second
+  // notice of the same removal can arrive inside it.
+  int nested = 0;
+  Device.OnClosePort = [&] {
+    if (nested++ == 0)
+      SendMessageW(Form->Handle(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+                   reinterpret_cast<LPARAM>(kavtest::PortNotice(L"COM5").data()));
+  };
+  SendMessageW(Form->Handle(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+               reinterpret_cast<LPARAM>(kavtest::PortNotice(L"COM5").data()));
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"close"}));
+  EXPECT_TRUE(Boxes.empty());
+  // The next removal closes again.
+  SendMessageW(Form->Handle(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+               reinterpret_cast<LPARAM>(kavtest::PortNotice(L"com5").data()));
+  EXPECT_EQ(Device.Calls, (std::vector<std::string>{"close", "close"}));
 }
 
 TEST_F(FormMainTest, ApplicationExceptionShowsOnlyAccessViolations) {

@@ -12,7 +12,14 @@
 //                    prints {"ready":...}, then polls the control's text every
 //                    millisecond and prints the Unix time at which it first
 //                    differs from T (default: its text at the start)
-//   kav_probe mem    --exe NAME                memory and CPU times of a process
+//   kav_probe mem    --exe NAME                memory, CPU times, handle and GDI/USER
+//                                              object counts of a process
+//   kav_probe broadcast --event E [--port NAME]
+//                    broadcasts a device or power notice to every top-level
+//                    window, as Windows does: E = port-arrival, port-removal
+//                    (a DEV_BROADCAST_PORT_W naming NAME), suspend,
+//                    resume-automatic, resume-suspend; prints the times
+//                    before and after the broadcast
 //
 // SELECT: any of --exe NAME (image file name), --class CLS, --title TEXT,
 // --hwnd N. "list" without SELECT lists every top-level window; the other
@@ -20,11 +27,15 @@
 // Exit codes: 0 done, 1 bad command line, 2 no such window, 3 no such control.
 #include <windows.h>
 #include <commctrl.h>
+#include <dbt.h>
 #include <mmsystem.h>
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -197,7 +208,7 @@ std::string DescribeTree(HWND w) {
 
 struct TArgs {
   std::wstring Command;
-  std::wstring Exe, Class, Title, Text, Item;
+  std::wstring Exe, Class, Title, Text, Item, Event, Port;
   HWND Hwnd = nullptr;
   bool HasHwnd = false, HasId = false, HasIndex = false, HasState = false, All = false, HasText = false;
   int Id = 0, Index = 0, State = 0, Timeout = 10000;
@@ -231,6 +242,10 @@ bool ParseArgs(int argc, wchar_t** argv, TArgs& a) {
       a.Timeout = static_cast<int>(std::wcstol(v.c_str(), nullptr, 0));
     } else if (k == L"--item") {
       a.Item = v;
+    } else if (k == L"--event") {
+      a.Event = v;
+    } else if (k == L"--port") {
+      a.Port = v;
     } else if (k == L"--hwnd") {
       a.HasHwnd = true;
       a.Hwnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(std::wcstoll(v.c_str(), nullptr, 0)));
@@ -452,6 +467,42 @@ int CmdWatch(const TArgs& a) {
   return code;
 }
 
+// Handles the system lists for a process (what Wine keeps in its server;
+// Wine's GetProcessHandleCount answers 0). -1 when the list cannot be read.
+long long SystemHandleCount(DWORD pid) {
+  struct TEntry {
+    ULONG OwnerPid;
+    BYTE ObjectType, Flags;
+    USHORT Value;
+    PVOID Object;
+    ULONG Access;
+  };
+  struct TList {
+    ULONG Count;
+    TEntry Entries[1];
+  };
+  using TQuery = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<TQuery>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (!query) return -1;
+  constexpr ULONG KSystemHandleInformation = 16;
+  constexpr LONG KInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+  std::vector<BYTE> buf(1 << 16);
+  LONG status = 0;
+  for (int tries = 0; tries < 12; ++tries) {
+    ULONG needed = 0;
+    status = query(KSystemHandleInformation, buf.data(), static_cast<ULONG>(buf.size()), &needed);
+    if (status != KInfoLengthMismatch) break;
+    buf.resize(std::max<size_t>(buf.size() * 2, needed + 4096));
+  }
+  if (status != 0) return -1;
+  const auto* list = reinterpret_cast<const TList*>(buf.data());
+  long long n = 0;
+  for (ULONG i = 0; i < list->Count; ++i)
+    if (list->Entries[i].OwnerPid == pid) ++n;
+  return n;
+}
+
 int CmdMem(const TArgs& a) {
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snap == INVALID_HANDLE_VALUE) return Fail(2, "no process list");
@@ -469,6 +520,10 @@ int CmdMem(const TArgs& a) {
   GetProcessMemoryInfo(p, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m);
   FILETIME created, exited, kernel, user;
   GetProcessTimes(p, &created, &exited, &kernel, &user);
+  DWORD handles = 0;
+  GetProcessHandleCount(p, &handles);
+  const DWORD gdi = GetGuiResources(p, GR_GDIOBJECTS);
+  const DWORD userObjects = GetGuiResources(p, GR_USEROBJECTS);
   auto ms = [](const FILETIME& f) {
     return static_cast<long long>((static_cast<ULONGLONG>(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 10000);
   };
@@ -476,8 +531,44 @@ int CmdMem(const TArgs& a) {
   Print("{\"pid\":" + Num(pid) + ",\"workingSet\":" + Num(static_cast<long long>(m.WorkingSetSize)) +
         ",\"privateUsage\":" + Num(static_cast<long long>(m.PrivateUsage)) +
         ",\"pagefileUsage\":" + Num(static_cast<long long>(m.PagefileUsage)) + ",\"kernelMs\":" + Num(ms(kernel)) +
-        ",\"userMs\":" + Num(ms(user)) + "}");
+        ",\"userMs\":" + Num(ms(user)) + ",\"handles\":" + Num(handles) + ",\"gdiObjects\":" + Num(gdi) +
+        ",\"userObjects\":" + Num(userObjects) + ",\"systemHandles\":" + Num(SystemHandleCount(pid)) + "}");
   return 0;
+}
+
+int CmdBroadcast(const TArgs& a) {
+  UINT msg = WM_POWERBROADCAST;
+  WPARAM event = 0;
+  std::vector<BYTE> notice;
+  if (a.Event == L"port-arrival" || a.Event == L"port-removal") {
+    if (a.Port.empty()) return Fail(1, "--port missing");
+    // As Windows fills it: the size covers the name and its terminator.
+    const size_t bytes = (a.Port.size() + 1) * sizeof(wchar_t);
+    notice.assign(offsetof(DEV_BROADCAST_PORT_W, dbcp_name) + bytes, 0);
+    auto* port = reinterpret_cast<DEV_BROADCAST_PORT_W*>(notice.data());
+    port->dbcp_size = static_cast<DWORD>(notice.size());
+    port->dbcp_devicetype = DBT_DEVTYP_PORT;
+    std::memcpy(port->dbcp_name, a.Port.c_str(), bytes);
+    msg = WM_DEVICECHANGE;
+    event = a.Event == L"port-arrival" ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+  } else if (a.Event == L"suspend") {
+    event = PBT_APMSUSPEND;
+  } else if (a.Event == L"resume-automatic") {
+    event = PBT_APMRESUMEAUTOMATIC;
+  } else if (a.Event == L"resume-suspend") {
+    event = PBT_APMRESUMESUSPEND;
+  } else {
+    return Fail(1, "unknown --event");
+  }
+  DWORD recipients = BSM_APPLICATIONS;
+  // BSF_QUERY sends to each window in turn; a posted broadcast would lose
+  // the structure (Wine drops posted messages that carry a pointer).
+  const double sent = UnixNow();
+  const long result = BroadcastSystemMessageW(BSF_QUERY, &recipients, msg, event,
+                                              notice.empty() ? 0 : reinterpret_cast<LPARAM>(notice.data()));
+  const double done = UnixNow();
+  Print("{\"result\":" + Num(result) + ",\"sent\":" + Seconds(sent) + ",\"done\":" + Seconds(done) + "}");
+  return result > 0 ? 0 : 2;
 }
 
 } // namespace
@@ -485,8 +576,9 @@ int CmdMem(const TArgs& a) {
 int wmain(int argc, wchar_t** argv) {
   TArgs a;
   if (!ParseArgs(argc, argv, a)) {
-    std::fputs("usage: kav_probe list|click|select|check|close|tray|watch|mem [--exe N] [--class C] [--title T] [--hwnd H]"
-               " [--text T] [--id N] [--item T] [--index I] [--state 0|1] [--timeout MS] [--all]\n",
+    std::fputs("usage: kav_probe list|click|select|check|close|tray|watch|mem|broadcast [--exe N] [--class C] [--title T]"
+               " [--hwnd H] [--text T] [--id N] [--item T] [--index I] [--state 0|1] [--timeout MS] [--all]"
+               " [--event E] [--port NAME]\n",
                stderr);
     return 1;
   }
@@ -498,5 +590,6 @@ int wmain(int argc, wchar_t** argv) {
   if (a.Command == L"tray") return CmdTray();
   if (a.Command == L"watch") return CmdWatch(a);
   if (a.Command == L"mem") return CmdMem(a);
+  if (a.Command == L"broadcast") return CmdBroadcast(a);
   return Fail(1, "unknown command");
 }
