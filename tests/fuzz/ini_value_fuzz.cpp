@@ -3,9 +3,9 @@
 // Checked:
 //   * a decimal text (optional sign, digits) converts exactly when its value
 //     fits 32 bits, to that value, whatever its length or leading zeros;
-//   * a hexadecimal text ("$" or "0x"/"0X" and digits) of up to eight digits
-//     converts to its 32-bit pattern; a longer one, if it converts at all,
-//     converts to its value, and only when that fits 32 bits;
+//   * a hexadecimal text ("$" or "0x"/"0X" and digits) converts by its
+//     value, whatever its length or leading zeros: to that 32-bit pattern
+//     when the value fits 32 bits, otherwise not at all;
 //   * every other text gives the default;
 //   * every value converted round-trips through the decimal text the
 //     program writes back and through both hexadecimal forms;
@@ -81,11 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, std::size_t Size) {
     const std::optional<uint64_t> digits = DigitsValue(text, hexStart, 16, huge);
     if (!digits) {
       Expect(!value, "a broken hexadecimal text converted");
-    } else if (text.size() - hexStart <= 8) {
-      Expect(value == static_cast<int32_t>(static_cast<uint32_t>(*digits)), "hexadecimal pattern");
-    } else if (value) {
-      Expect(!huge && *digits <= UINT32_MAX && *value == static_cast<int32_t>(static_cast<uint32_t>(*digits)),
-             "a long hexadecimal text converted to something else than its value");
+    } else if (huge || *digits > UINT32_MAX) {
+      Expect(!value, "a hexadecimal value beyond 32 bits converted");
+    } else {
+      Expect(value == static_cast<int32_t>(static_cast<uint32_t>(*digits)), "hexadecimal value");
     }
   } else {
     const bool sign = !text.empty() && (text[0] == L'+' || text[0] == L'-');
