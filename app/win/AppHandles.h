@@ -6,44 +6,10 @@
 
 namespace kav {
 
-struct TFontHandleTraits {
-  using Type = HFONT;
-  static Type Invalid() noexcept { return nullptr; }
-  static bool Valid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::DeleteObject(h); }
-};
-using TFontHandle = TUniqueResource<TFontHandleTraits>;
-
-struct TIconHandleTraits {
-  using Type = HICON;
-  static Type Invalid() noexcept { return nullptr; }
-  static bool Valid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::DestroyIcon(h); }
-};
-using TIconHandle = TUniqueResource<TIconHandleTraits>;
-
-struct TMenuHandleTraits {
-  using Type = HMENU;
-  static Type Invalid() noexcept { return nullptr; }
-  static bool Valid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::DestroyMenu(h); }
-};
-using TMenuHandle = TUniqueResource<TMenuHandleTraits>;
-
-struct TWindowHandleTraits {
-  using Type = HWND;
-  static Type Invalid() noexcept { return nullptr; }
-  static bool Valid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::DestroyWindow(h); }
-};
-using TWindowHandle = TUniqueResource<TWindowHandleTraits>;
-
-struct TDevNotifyHandleTraits {
-  using Type = HDEVNOTIFY;
-  static Type Invalid() noexcept { return nullptr; }
-  static bool Valid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::UnregisterDeviceNotification(h); }
-};
-using TDevNotifyHandle = TUniqueResource<TDevNotifyHandleTraits>;
+using TFontHandle = TUniqueResource<TNullHandleTraits<HFONT, &::DeleteObject>>;
+using TIconHandle = TUniqueResource<TNullHandleTraits<HICON, &::DestroyIcon>>;
+using TMenuHandle = TUniqueResource<TNullHandleTraits<HMENU, &::DestroyMenu>>;
+using TWindowHandle = TUniqueResource<TNullHandleTraits<HWND, &::DestroyWindow>>;
+using TDevNotifyHandle = TUniqueResource<TNullHandleTraits<HDEVNOTIFY, &::UnregisterDeviceNotification>>;
 
 } // namespace kav

@@ -38,45 +38,29 @@ private:
   Type FValue;
 };
 
+// Handles whose "none" is null, closed by CloseFn.
+template <class T, auto CloseFn>
+struct TNullHandleTraits {
+  using Type = T;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool Valid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { CloseFn(h); }
+};
+
+// Handles that may come back as null or INVALID_HANDLE_VALUE, closed by CloseFn.
+template <auto CloseFn>
+struct TFileHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool Valid(Type h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept { CloseFn(h); }
+};
+
 // Kernel object handles (files, events, processes, threads, mutexes).
-struct TKernelHandleTraits {
-  using Type = HANDLE;
-  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static bool Valid(Type h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-  static void Close(Type h) noexcept { ::CloseHandle(h); }
-};
-using TKernelHandle = TUniqueResource<TKernelHandleTraits>;
-
-struct TFindHandleTraits {
-  using Type = HANDLE;
-  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static bool Valid(Type h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-  static void Close(Type h) noexcept { ::FindClose(h); }
-};
-using TFindHandle = TUniqueResource<TFindHandleTraits>;
-
-struct TRegKeyTraits {
-  using Type = HKEY;
-  static Type Invalid() noexcept { return nullptr; }
-  static bool Valid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::RegCloseKey(h); }
-};
-using TRegKey = TUniqueResource<TRegKeyTraits>;
-
-struct TEventSourceTraits {
-  using Type = HANDLE;
-  static Type Invalid() noexcept { return nullptr; }
-  static bool Valid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::DeregisterEventSource(h); }
-};
-using TEventSource = TUniqueResource<TEventSourceTraits>;
-
-struct TLocalMemoryTraits {
-  using Type = HLOCAL;
-  static Type Invalid() noexcept { return nullptr; }
-  static bool Valid(Type h) noexcept { return h != nullptr; }
-  static void Close(Type h) noexcept { ::LocalFree(h); }
-};
-using TLocalMemory = TUniqueResource<TLocalMemoryTraits>;
+using TKernelHandle = TUniqueResource<TFileHandleTraits<&::CloseHandle>>;
+using TFindHandle = TUniqueResource<TFileHandleTraits<&::FindClose>>;
+using TRegKey = TUniqueResource<TNullHandleTraits<HKEY, &::RegCloseKey>>;
+using TEventSource = TUniqueResource<TNullHandleTraits<HANDLE, &::DeregisterEventSource>>;
+using TLocalMemory = TUniqueResource<TNullHandleTraits<HLOCAL, &::LocalFree>>;
 
 } // namespace kav
