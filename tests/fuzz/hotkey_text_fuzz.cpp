@@ -21,16 +21,11 @@
 #include "hotkeys/core/HotKeyValue.h"
 #include "settings/core/IniValue.h"
 
+#include "tests/fuzz/FuzzCheck.h"
+
 namespace {
 
-[[noreturn]] void Fail(const char* What) {
-  std::fprintf(stderr, "invariant broken: %s\n", What);
-  std::abort();
-}
-
-void Expect(bool Condition, const char* What) {
-  if (!Condition) Fail(What);
-}
+using kav::fuzz::Expect;
 
 // The key code a table name stands for; -1 for a name outside the table.
 int TableKeyCode(const std::wstring& Name) {

@@ -19,16 +19,11 @@
 
 #include "settings/core/IniValue.h"
 
+#include "tests/fuzz/FuzzCheck.h"
+
 namespace {
 
-[[noreturn]] void Fail(const char* What) {
-  std::fprintf(stderr, "invariant broken: %s\n", What);
-  std::abort();
-}
-
-void Expect(bool Condition, const char* What) {
-  if (!Condition) Fail(What);
-}
+using kav::fuzz::Expect;
 
 int HexValue(wchar_t c) {
   if (c >= L'0' && c <= L'9') return c - L'0';

@@ -27,18 +27,14 @@
 
 #include "device/core/Av90RProtocol.h"
 
+#include "tests/fuzz/FuzzCheck.h"
+
 namespace {
 
 using kav::TRxCheckResult;
 
-[[noreturn]] void Fail(const char* What) {
-  std::fprintf(stderr, "invariant broken: %s\n", What);
-  std::abort();
-}
-
-void Expect(bool Condition, const char* What) {
-  if (!Condition) Fail(What);
-}
+using kav::fuzz::Expect;
+using kav::fuzz::Fail;
 
 // Counts reports; the values are the decoder's business (unit tests).
 class TCountingSink : public kav::IAv90RStatusSink {
