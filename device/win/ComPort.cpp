@@ -21,6 +21,11 @@ constexpr DWORD kWriteTimeoutPerByteMs = 100;
 constexpr DWORD kWriteTimeoutConstMs = 1000;
 // How often a watcher that cannot wait for events looks at the receive queue.
 constexpr DWORD kPollIntervalMs = 1;
+// A wait that comes back without any event sooner than this, with nothing
+// received, has not waited for anything: the driver only looked at the line.
+constexpr double kEmptyWaitMs = 100.0;
+// That many such waits in a row and the watcher looks at the queue itself.
+constexpr int kEmptyWaitsBeforePolling = 2;
 // How long Close waits for the watcher before it closes the port under it,
 // and again after that.
 constexpr DWORD kWatcherStopMs = 2000;
@@ -101,15 +106,17 @@ struct TComPort::TWatcher {
     SendMessageW(Target, WM_KAV_COMEVENT, Events, static_cast<LPARAM>(Generation));
   }
 
-  // Hands received bytes over if any are queued. False when the port no
-  // longer answers: the device is gone and the UI thread has been told.
-  bool LookAtQueue() {
+  // Hands received bytes over if any are queued (Received says whether).
+  // False when the port no longer answers: the device is gone and the UI
+  // thread has been told.
+  bool LookAtQueue(bool* Received = nullptr) {
     COMSTAT stat{};
     DWORD errors = 0;
     if (!Driver->QueueState(Port, &errors, &stat)) {
       Lost(GetLastError());
       return false;
     }
+    if (Received) *Received = stat.cbInQue != 0;
     if (stat.cbInQue) HandOver(EV_RXCHAR);
     return true;
   }
@@ -118,7 +125,7 @@ struct TComPort::TWatcher {
     TWinHandle waitEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     DWORD mask = kAllEvents;
     bool polling = !waitEvent;
-    int refusedWaits = 0;
+    int emptyWaits = 0;
     if (!Driver->SetMask(Port, mask)) {
       mask = EV_RXCHAR;
       Driver->SetMask(Port, mask);
@@ -159,9 +166,10 @@ struct TComPort::TWatcher {
           error = Driver->WaitResult(Port, &ov, &n, FALSE) ? 0 : GetLastError();
         }
       }
+      const double blockedMs = WaitBlockedMs(waitStart);
       if (Stopping()) return;
       if (!error && events) {
-        refusedWaits = 0;
+        emptyWaits = 0;
         HandOver(events);
         continue;
       }
@@ -170,25 +178,31 @@ struct TComPort::TWatcher {
       // but the queue may hold bytes, and a port that no longer answers
       // means the device is gone (unplugged adapter: ERROR_ACCESS_DENIED,
       // ERROR_BAD_COMMAND, ...).
-      //
-      // A port that answers but refuses the wait: Wine on a pseudo-terminal
-      // does that; it needs modem-line ioctls a pty lacks, so waiting for
-      // all events fails at once and, even for received characters alone,
-      // a wait that has to block is cancelled. Narrow the mask first, then
-      // fall back to looking at the queue every millisecond. A wait that
-      // did block and was only cancelled when bytes arrived still serves as
-      // a wait (no wake-ups while idle), so only waits that end at once
-      // count towards polling; that also keeps a driver whose waits keep
-      // coming back empty from spinning this thread.
       if (mask != EV_RXCHAR) {
+        // Some drivers refuse to wait for line events they cannot watch
+        // (modem lines of a port without them): received characters are
+        // all the channel needs.
         mask = EV_RXCHAR;
         Driver->SetMask(Port, mask);
-      } else if (WaitBlockedMs(waitStart) < 2) {
-        if (++refusedWaits >= 2) polling = true;
-      } else {
-        refusedWaits = 0;
+        if (!LookAtQueue()) return;
+        continue;
       }
-      if (!LookAtQueue()) return;
+      bool received = false;
+      if (!LookAtQueue(&received)) return;
+      // A driver that cannot block until a character arrives ends each wait
+      // by itself, soon and empty-handed: at once, or after one look at the
+      // line (Wine on a pseudo-terminal gives up after about a millisecond,
+      // and starts and ends a thread of its own for every wait, which costs
+      // it memory each time). Waiting again would only repeat that, so after
+      // a few such waits in a row the watcher looks at the queue itself
+      // instead. A wait that took long, or that ended as bytes came in, still
+      // did its job and breaks the run. A driver that waits properly never
+      // ends a wait empty unless we cancel it, so this costs it nothing.
+      if (!received && blockedMs < kEmptyWaitMs) {
+        if (++emptyWaits >= kEmptyWaitsBeforePolling) polling = true;
+      } else {
+        emptyWaits = 0;
+      }
     }
   }
 };

@@ -65,13 +65,32 @@ struct TQuietWaitDriver : kav::TSerialDriver {
   }
 };
 
-// Waits that come back at once without any event.
+// Waits that come back without any event: at once (EndAfterMs 0), or
+// aborted by the driver itself after EndAfterMs, as Wine does on a
+// pseudo-terminal after one look at the line.
 struct TEmptyEventDriver : kav::TSerialDriver {
+  explicit TEmptyEventDriver(DWORD EndAfterMs = 0) : EndAfterMs(EndAfterMs) {}
+  const DWORD EndAfterMs;
   std::atomic<int> Waits{0};
-  BOOL WaitEvent(HANDLE, DWORD* Events, OVERLAPPED*) override {
+  std::atomic<int> QueueLooks{0};
+  BOOL WaitEvent(HANDLE, DWORD* Events, OVERLAPPED* Ov) override {
     ++Waits;
     *Events = 0;
-    return TRUE;
+    if (!EndAfterMs) return TRUE;
+    Sleep(EndAfterMs);
+    SetEvent(Ov->hEvent);
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+  }
+  BOOL WaitResult(HANDLE Port, OVERLAPPED* Ov, DWORD* Transferred, BOOL Wait) override {
+    if (!EndAfterMs) return kav::TSerialDriver::WaitResult(Port, Ov, Transferred, Wait);
+    *Transferred = 0;
+    SetLastError(ERROR_OPERATION_ABORTED);
+    return FALSE;
+  }
+  BOOL QueueState(HANDLE Port, DWORD* Errors, COMSTAT* Stat) override {
+    ++QueueLooks;
+    return kav::TSerialDriver::QueueState(Port, Errors, Stat);
   }
 };
 
@@ -294,16 +313,36 @@ TEST(DeviceComPort, AReplyQueuedBeforeTheWatcherWaitsIsHandedOver) {
 
 TEST(DeviceComPort, WaitsWithoutEventsDoNotSpinAndBytesStillArrive) {
   TAv90RSimulator sim(KAV_SIMULATOR, kCom);
-  auto driver = std::make_shared<TEmptyEventDriver>();
+  for (const DWORD endAfterMs : {0u, 5u}) {
+    SCOPED_TRACE(endAfterMs);
+    auto driver = std::make_shared<TEmptyEventDriver>(endAfterMs);
+    TReceiver rx(sim.Port(), driver);
+    rx.Port.Open();
+    PumpFor(1000);
+    // One wait narrows the mask, two more show the driver cannot wait: from
+    // then on the watcher looks at the queue instead of asking again.
+    EXPECT_LE(driver->Waits.load(), 3);
+    ASSERT_EQ(sim.Command("report w1").rfind("ok", 0), 0u);
+    ASSERT_TRUE(PumpUntil([&] { return rx.Received == "\x1b" "w1\r"; }, 5000)) << rx.Received.size();
+    EXPECT_LE(driver->Waits.load(), 3);
+    const ULONGLONG t0 = GetTickCount64();
+    rx.Port.Close();
+    EXPECT_LT(GetTickCount64() - t0, 1000u);
+  }
+}
+
+TEST(DeviceComPort, WaitsThatEndEmptyOnlyNowAndThenAreStillWaits) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
+  // A driver whose waits end empty-handed after 200 ms: it does wait, and
+  // looking at the queue every millisecond instead would cost far more.
+  auto driver = std::make_shared<TEmptyEventDriver>(200);
   TReceiver rx(sim.Port(), driver);
   rx.Port.Open();
-  PumpFor(500);
-  // One wait narrows the mask, two more show the driver cannot wait: from
-  // then on the watcher looks at the queue instead of asking again.
-  EXPECT_LE(driver->Waits.load(), 3);
+  PumpFor(1500);
+  EXPECT_GE(driver->Waits.load(), 4);
+  EXPECT_LE(driver->QueueLooks.load(), driver->Waits.load() + 2);
   ASSERT_EQ(sim.Command("report w1").rfind("ok", 0), 0u);
   ASSERT_TRUE(PumpUntil([&] { return rx.Received == "\x1b" "w1\r"; }, 5000)) << rx.Received.size();
-  EXPECT_LE(driver->Waits.load(), 3);
 }
 
 TEST(DeviceComPort, CloseEndsAWaitTheDriverWillNotCancelByClosingThePort) {
