@@ -532,8 +532,16 @@ class Session:
         return self.probe_json(*args)
 
     def screen(self):
-        """All windows of the program (hidden ones too) and the desktop facts."""
-        return self.probe_json("list", "--exe", PROGRAM_EXE_NAME)
+        """All windows of the program (hidden ones too) and the desktop facts.
+        The listing races windows that come and go (a dialog closing while
+        its children are read); one that fails is asked again once, so a
+        listing that keeps failing still fails the scenario."""
+        try:
+            return self.probe_json("list", "--exe", PROGRAM_EXE_NAME)
+        except Failure as e:
+            log("window listing failed once, asking again: %s" % str(e).strip())
+            time.sleep(0.2)
+            return self.probe_json("list", "--exe", PROGRAM_EXE_NAME)
 
     def windows(self, cls=None, title=None, visible=None):
         out = []

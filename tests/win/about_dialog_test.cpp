@@ -13,10 +13,12 @@
 #include "common/win/KCFL_FormAbout.h"
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_VersionInfo.h"
+#include "common_test_util.h"
 
 namespace {
 
 using kav::TFormAbout;
+using kavtest::WindowText;
 
 struct TControl {
   std::wstring Text;
@@ -37,22 +39,16 @@ struct TSnapshot {
   bool OtherWindowDisabled = false;
 };
 
-std::wstring TextOf(HWND w) {
-  wchar_t buf[512] = {};
-  GetWindowTextW(w, buf, 512);
-  return buf;
-}
-
 TSnapshot Snapshot(HWND dlg, HWND other) {
   TSnapshot s;
-  s.Caption = TextOf(dlg);
+  s.Caption = WindowText(dlg);
   GetWindowRect(dlg, &s.Window);
   GetClientRect(dlg, &s.Client);
   s.Style = GetWindowLongPtrW(dlg, GWL_STYLE);
   s.Owner = GetWindow(dlg, GW_OWNER);
   for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
     TControl t;
-    t.Text = TextOf(c);
+    t.Text = WindowText(c);
     GetWindowRect(c, &t.Rect);
     MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&t.Rect), 2);
     t.Visible = (GetWindowLongPtrW(c, GWL_STYLE) & WS_VISIBLE) != 0;
@@ -262,7 +258,7 @@ TEST_F(AboutDialog, ShowingTwiceGivesTheSameTexts) {
   std::map<int, std::wstring> first, second;
   auto grab = [](std::map<int, std::wstring>& into) {
     return [&into](HWND dlg) {
-      for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) into[GetDlgCtrlID(c)] = TextOf(c);
+      for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) into[GetDlgCtrlID(c)] = WindowText(c);
       PostMessageW(dlg, WM_COMMAND, IDOK, 0);
     };
   };

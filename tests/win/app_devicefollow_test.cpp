@@ -22,8 +22,10 @@
 #include "settings/win/clsEnvSettings.h"
 #include "tests/win/support/Av90RSimulator.h"
 #include "tests/win/support/DeviceNotices.h"
+#include "tests/win/common_test_util.h"
 
 using namespace kav;
+using kavtest::WindowText;
 using kavtest::PumpFor;
 using kavtest::PumpUntil;
 using kavtest::InterfaceNotice;
@@ -36,11 +38,6 @@ namespace {
 
 constexpr int kCom = 43;
 using Strings = std::vector<std::string>;
-
-std::wstring Text(HWND w) {
-  wchar_t buf[64];
-  return std::wstring(buf, static_cast<size_t>(GetWindowTextW(w, buf, 64)));
-}
 
 // Stands in for the settings dialog: runs WhileOpen, then asks the closing
 // question as the real one does (answered No by the box handler).
@@ -133,7 +130,7 @@ protected:
     SendMessageW(Form->Handle(), WM_DEVICECHANGE, Event, reinterpret_cast<LPARAM>(Notice.data()));
   }
   void Power(WPARAM Event) { SendMessageW(Form->Handle(), WM_POWERBROADCAST, Event, 0); }
-  std::wstring Label(int Id) { return Text(Form->Control(Id)); }
+  std::wstring Label(int Id) { return WindowText(Form->Control(Id)); }
   // Waits past the burst window, then reports whether the refresh timer still ran.
   bool RefreshTimerLeftRunning() {
     PumpFor(TFormMain::KLinkRefreshDelayMs * 3);

@@ -17,8 +17,10 @@
 #include "hotkeys/win/clsHotKeyInfo.h"
 #include "settings/win/clsEnvSettings.h"
 #include "tests/win/support/Av90RSimulator.h"
+#include "tests/win/common_test_util.h"
 
 using namespace kav;
+using kavtest::WindowText;
 using kavtest::PumpUntil;
 using kavtest::TAv90RSimulator;
 
@@ -26,11 +28,6 @@ namespace {
 
 constexpr int kCom = 41;
 using Strings = std::vector<std::string>;
-
-std::wstring Text(HWND w) {
-  wchar_t buf[64];
-  return std::wstring(buf, static_cast<size_t>(GetWindowTextW(w, buf, 64)));
-}
 
 } // namespace
 
@@ -64,22 +61,22 @@ TEST(AppDeviceLink, StartupHotKeysAndExitAgainstTheSimulator) {
 
     // The start-up timer's own tick, about a second after creation.
     ASSERT_TRUE(PumpUntil([&] { return !form.StartupTimerEnabled(); }, 5000));
-    ASSERT_TRUE(PumpUntil([&] { return Text(form.Control(TFormMain::IDC_LBL_SELCHANNELSTAT)) == L"3"; }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return WindowText(form.Control(TFormMain::IDC_LBL_SELCHANNELSTAT)) == L"3"; }, 3000));
     EXPECT_EQ(sim.Frames(), (Strings{"W1", "C"}));
-    EXPECT_EQ(Text(form.Control(TFormMain::IDC_LBL_POWERSTAT)), L"ON");
-    EXPECT_EQ(Text(form.Control(TFormMain::IDC_LBL_BLACKOUTSTAT)), L"OFF");
+    EXPECT_EQ(WindowText(form.Control(TFormMain::IDC_LBL_POWERSTAT)), L"ON");
+    EXPECT_EQ(WindowText(form.Control(TFormMain::IDC_LBL_BLACKOUTSTAT)), L"OFF");
     EXPECT_TRUE(form.HotKeyEnabled());
     EXPECT_EQ(boxes, 0);
 
     // Ctrl+B: the switcher is on now, so only the blackout frame; its reply updates the label.
     sim.Command("clear");
     SendMessageW(form.Handle(), WM_HOTKEY, static_cast<WPARAM>(list[1].HotKeyID()), 0);
-    ASSERT_TRUE(PumpUntil([&] { return Text(form.Control(TFormMain::IDC_LBL_BLACKOUTSTAT)) == L"ON"; }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return WindowText(form.Control(TFormMain::IDC_LBL_BLACKOUTSTAT)) == L"ON"; }, 3000));
     EXPECT_EQ(sim.Frames(), (Strings{"B1"}));
 
     // A front-panel change arrives unasked and is shown as it comes.
     sim.Command("report s7");
-    ASSERT_TRUE(PumpUntil([&] { return Text(form.Control(TFormMain::IDC_LBL_SELCHANNELSTAT)) == L"7"; }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return WindowText(form.Control(TFormMain::IDC_LBL_SELCHANNELSTAT)) == L"7"; }, 3000));
     EXPECT_EQ(form.Av90RStat().FSelChannel, 7);
 
     // Exit from the tray menu with power-down set.

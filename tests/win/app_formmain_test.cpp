@@ -28,6 +28,7 @@
 #include "tests/win/support/DeviceNotices.h"
 
 using namespace kav;
+using kavtest::WindowText;
 
 namespace {
 
@@ -111,12 +112,6 @@ void PumpFor(DWORD ms) {
   }
 }
 
-std::wstring Text(HWND w) {
-  wchar_t buf[256];
-  const int n = GetWindowTextW(w, buf, 256);
-  return std::wstring(buf, static_cast<size_t>(n));
-}
-
 class FormMainTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -166,7 +161,7 @@ protected:
     ASSERT_TRUE(Form->HotKeyEnabled());
     Boxes.clear();
   }
-  std::wstring Label(int id) { return Text(Form->Control(id)); }
+  std::wstring Label(int id) { return WindowText(Form->Control(id)); }
 
   TFakeDevice Device;
   TFakeEnvForm EnvForm;
@@ -190,8 +185,8 @@ TEST_F(FormMainTest, WindowsAfterCreation) {
   EXPECT_STREQ(cls, L"TApplication");
   GetClassNameW(main, cls, 64);
   EXPECT_STREQ(cls, L"TFormMain");
-  EXPECT_EQ(Text(app), Product);
-  EXPECT_EQ(Text(main), Product);
+  EXPECT_EQ(WindowText(app), Product);
+  EXPECT_EQ(WindowText(main), Product);
   EXPECT_EQ(GetWindowLongPtrW(app, GWL_EXSTYLE), static_cast<LONG_PTR>(WS_EX_TOOLWINDOW));
   EXPECT_EQ(GetWindow(main, GW_OWNER), app);
   EXPECT_FALSE(IsWindowVisible(main));
@@ -225,8 +220,8 @@ TEST_F(FormMainTest, WindowsAfterCreation) {
     ASSERT_TRUE(caption && value);
     GetClassNameW(caption, cls, 64);
     EXPECT_EQ(_wcsicmp(cls, L"Static"), 0);
-    EXPECT_EQ(Text(caption), r.CaptionText);
-    EXPECT_EQ(Text(value), r.Value);
+    EXPECT_EQ(WindowText(caption), r.CaptionText);
+    EXPECT_EQ(WindowText(value), r.Value);
     RECT rc{};
     GetWindowRect(caption, &rc);
     MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&rc), 2);
@@ -892,7 +887,7 @@ TEST_F(FormMainTest, RemoteCommandsActLikeTheirHotKeysWithoutBoxesOnceStarted) {
   EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::HotKey, KRemoteOn}), RA::Done);
   EXPECT_TRUE(Form->HotKeyEnabled());
   EXPECT_EQ(Form->TrayIcon().ImageIndex(), 0);
-  EXPECT_EQ(Text(Form->Control(TFormMain::IDC_LBL_HOTKEYENABLEDSTAT)), L"有効");
+  EXPECT_EQ(WindowText(Form->Control(TFormMain::IDC_LBL_HOTKEYENABLEDSTAT)), L"有効");
   EXPECT_EQ(Form->GetRemoteStatus(status), RA::Done);
   EXPECT_EQ(status, (TRemoteStatus{true, true, 3, true, L"COM5"}));
   (*Form->HotKeyInfoList())[3].SetHotKey((*Form->HotKeyInfoList())[2].HotKey());

@@ -1,6 +1,6 @@
 #pragma once
 // Helpers of the support-library and settings tests under Wine: throw-away
-// folders, raw file bytes, code-page text, the Users grant.
+// folders, raw file bytes, code-page text, the Users grant, window texts.
 #include <windows.h>
 #include <aclapi.h>
 
@@ -58,6 +58,13 @@ private:
   }
   std::wstring FPath;
 };
+
+// A window's text, whole whatever its length.
+inline std::wstring WindowText(HWND Window) {
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(Window)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(Window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
 
 inline std::string ReadBytes(const std::wstring& Path) {
   std::ifstream in(Path.c_str(), std::ios::binary);
