@@ -2,10 +2,12 @@
 
 #include <dbt.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <vector>
 
 #include "app/core/LinkRefresh.h"
-#include "common/win/KCL_Handle.h"
+#include "settings/win/SerialCommPorts.h"
 
 namespace kav {
 
@@ -18,22 +20,8 @@ constexpr GUID KComPortInterface = {0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x0
 constexpr std::size_t KMaxPortNameChars = 64;
 
 bool ListedAsSerialPort(const std::wstring& Port) {
-  HKEY raw = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS)
-    return false;
-  TRegKey key(raw);
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[256];
-    DWORD nameLen = 256;
-    wchar_t data[KMaxPortNameChars + 1] = {};
-    DWORD dataBytes = sizeof data - sizeof(wchar_t); // room for a terminator the value may lack
-    DWORD type = 0;
-    const LONG rc = RegEnumValueW(key.Get(), i, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataBytes);
-    if (rc == ERROR_MORE_DATA) continue; // too long for a port name
-    if (rc != ERROR_SUCCESS) return false;  // the end of the list, or it cannot be read
-    if (type != REG_SZ) continue;
-    if (SamePortName(Port, data)) return true;
-  }
+  const std::vector<std::wstring> ports = ReadSerialCommPorts();
+  return std::any_of(ports.begin(), ports.end(), [&](const std::wstring& p) { return SamePortName(Port, p); });
 }
 
 } // namespace
