@@ -19,18 +19,6 @@ namespace {
 constexpr wchar_t KReplyWindowClass[] = L"KavMessageOnlyWindow";
 constexpr DWORD KStatusReplyTimeoutMs = 5000;
 
-bool Elapsed(DWORD Start, DWORD Limit) { return GetTickCount() - Start >= Limit; }
-
-HWND WaitForRunningInstance(const TSingleInstanceGuard& Guard, DWORD WaitMs) {
-  // The instance that holds the guard may still be creating its windows.
-  const DWORD start = GetTickCount();
-  for (;;) {
-    if (HWND app = Guard.FindRunningApplicationWindow()) return app;
-    if (Elapsed(start, WaitMs)) return nullptr;
-    Sleep(50);
-  }
-}
-
 bool SendStatusReply(HWND AppWindow, HWND ReplyTo, const TRemoteStatus& Status) {
   wchar_t cls[64] = {};
   if (!IsWindow(ReplyTo) || !GetClassNameW(ReplyTo, cls, 64) || lstrcmpW(cls, KReplyWindowClass) != 0) return false;
@@ -61,7 +49,7 @@ bool WriteConsoleText(HANDLE Console, const std::wstring& Text) {
 
 int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteCommand& Command, const TRemoteWaits& Waits) {
   const DWORD start = GetTickCount();
-  const HWND app = WaitForRunningInstance(Guard, Waits.FindWindow);
+  const HWND app = Guard.WaitForRunningApplicationWindow(Waits.FindWindow);
   if (!app) return KRemoteExitNotDone;
 
   // The running instance sends the status here while it answers.
@@ -91,7 +79,7 @@ int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteComman
                              SMTO_ABORTIFHUNG, Waits.Answer, &result))
       return KRemoteExitNotDone;
     const auto answer = static_cast<TRemoteAnswer>(static_cast<int32_t>(result));
-    if (answer == TRemoteAnswer::Starting && !Elapsed(start, Waits.Startup)) {
+    if (answer == TRemoteAnswer::Starting && GetTickCount() - start < Waits.Startup) {
       Sleep(Waits.Retry);
       continue;
     }

@@ -57,13 +57,18 @@ HWND TSingleInstanceGuard::FindRunningApplicationWindow() const {
   return data.Found;
 }
 
-bool TSingleInstanceGuard::ActivateRunningInstance(const std::wstring& CommandLine, DWORD WaitMs) const {
+HWND TSingleInstanceGuard::WaitForRunningApplicationWindow(DWORD WaitMs) const {
   const DWORD start = GetTickCount();
   HWND app = FindRunningApplicationWindow();
   while (!app && GetTickCount() - start < WaitMs) {
     Sleep(50);
     app = FindRunningApplicationWindow();
   }
+  return app;
+}
+
+bool TSingleInstanceGuard::ActivateRunningInstance(const std::wstring& CommandLine, DWORD WaitMs) const {
+  const HWND app = WaitForRunningApplicationWindow(WaitMs);
   if (!app) return false;
   // The application window itself is never visible: bring the window it last
   // activated (the status window or an open dialog) to the front if it shows.

@@ -31,6 +31,9 @@ public:
 
   // The first instance's application window, or null.
   HWND FindRunningApplicationWindow() const;
+  // The same, waiting up to WaitMs for it: the instance that holds the guard
+  // may still be creating its windows.
+  HWND WaitForRunningApplicationWindow(DWORD WaitMs) const;
 
   const std::wstring& MutexName() const noexcept { return FMutexName; }
 
