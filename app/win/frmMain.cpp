@@ -17,6 +17,7 @@
 #include "app/win/WindowRouting.h"
 #include "app/win/FormUtil.h"
 #include "app/win/TrayIcon.h"
+#include "common/core/ScopedFlag.h"
 #include "common/win/CallbackGuard.h"
 #include "common/win/KCFL_FormScaling.h"
 #include "common/win/KCFL_FormAbout.h"
@@ -469,15 +470,9 @@ void TFormMain::WMClose() {
 
 LRESULT TFormMain::WMQueryEndSession() {
   FQueryEndSession = true;
-  FSessionEnding = true;
+  const TScopedFlag ending(FSessionEnding);
   bool canClose = true;
-  try {
-    FormCloseQuery(canClose);
-  } catch (...) {
-    FSessionEnding = false;
-    throw;
-  }
-  FSessionEnding = false;
+  FormCloseQuery(canClose);
   return canClose ? TRUE : FALSE;
 }
 
@@ -616,11 +611,7 @@ TRemoteAnswer TFormMain::DoProcess_RemoteCommand(const TRemoteCommand& Command) 
   // dialog, a question or a box (a nested command included).
   if (FFormShowFlg || OpenMessageBoxCount() > 0 || FRemoteCommandRunning) return TRemoteAnswer::Busy;
   if (FStartupState != TStartupState::Done) return TRemoteAnswer::Starting;
-  FRemoteCommandRunning = true;
-  struct TRunning {
-    bool& Flag;
-    ~TRunning() { Flag = false; }
-  } running{FRemoteCommandRunning};
+  const TScopedFlag running(FRemoteCommandRunning);
   // Nobody at the screen asked for this: a key that cannot be registered and
   // a port that cannot be opened are told by the exit code, not in a box.
   if (Command.Kind == TRemoteCommandKind::HotKey)
@@ -706,11 +697,7 @@ void TFormMain::CloseLink() {
   // Closing waits for the watcher while serving sent messages, so a device
   // notice can arrive inside it: the close under way covers that one too.
   if (FClosingPort) return;
-  struct TClosing {
-    bool& Flag;
-    explicit TClosing(bool& F) : Flag(F) { Flag = true; }
-    ~TClosing() { Flag = false; }
-  } closing(FClosingPort);
+  const TScopedFlag closing(FClosingPort);
   Device().ClosePort();
 }
 
@@ -840,9 +827,8 @@ void TFormMain::pmiEnvSettingClick() {
       FApp.SetToolWindowStyle();
       // Its close handler asks the hot-key question and clears FFormShowFlg.
       // While it is open the dialog's communication test owns the link.
-      FEnvSettingsOpen = true;
+      const TScopedFlag open(FEnvSettingsOpen);
       FEnvSettingsForm->ShowModal();
-      FEnvSettingsOpen = false;
     } else {
       FFormShowFlg = false;
     }
@@ -851,7 +837,6 @@ void TFormMain::pmiEnvSettingClick() {
     // Left set, the flag would grey the tray menu (exit included) for the
     // rest of the run.
     FFormShowFlg = false;
-    FEnvSettingsOpen = false;
     throw;
   }
 }

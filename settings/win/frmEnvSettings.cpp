@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/core/AppError.h"
+#include "common/core/ScopedFlag.h"
 #include "common/win/CallbackGuard.h"
 #include "common/win/KCFL_FormScaling.h"
 #include "common/win/MessageBoxSeam.h"
@@ -112,7 +113,7 @@ TFormEnvSettings::~TFormEnvSettings() {
   if (FFont) DeleteObject(FFont);
 }
 
-int TFormEnvSettings::Scale(int Value) const { return ScaleToDpi(Value, FDpi); }
+int TFormEnvSettings::Scale(int Value) const { return ScaleForDpi(Value, FDpi); }
 
 HWND TFormEnvSettings::AddControl(HWND Parent, const wchar_t* ClassName, const wchar_t* Text, DWORD Style, int Id,
                                   int X, int Y, int Width, int Height, DWORD ExStyle) {
@@ -693,11 +694,7 @@ void TFormEnvSettings::FormShow() {
 }
 
 void TFormEnvSettings::InitGUI() {
-  FInitGUIFinished = false;
-  struct TFinish {
-    bool& Flag;
-    ~TFinish() { Flag = true; }
-  } finish{FInitGUIFinished};
+  const TScopedFlag filling(FInitGUIFinished, false); // finished when this returns, also by an exception
 
   EnableWindow(FbtnApply, FALSE);
   ShowPage(0);
