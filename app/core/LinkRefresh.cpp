@@ -1,20 +1,19 @@
 #include "app/core/LinkRefresh.h"
 
-#include <algorithm>
+#include "common/core/PathRules.h"
 
 namespace kav {
 
 std::wstring PlainPortName(const std::wstring& Name) {
-  std::wstring s = Name;
   // "\\.\COM5" and "\\?\COM5" name the same port as "COM5".
-  if (s.size() > 4 && s[0] == L'\\' && s[1] == L'\\' && (s[2] == L'.' || s[2] == L'?') && s[3] == L'\\') s.erase(0, 4);
-  std::transform(s.begin(), s.end(), s.begin(), [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; });
-  return s;
+  if (Name.size() > 4 && Name[0] == L'\\' && Name[1] == L'\\' && (Name[2] == L'.' || Name[2] == L'?') && Name[3] == L'\\')
+    return Name.substr(4);
+  return Name;
 }
 
 bool SamePortName(const std::wstring& Stored, const std::wstring& Reported) {
   const std::wstring stored = PlainPortName(Stored);
-  return !stored.empty() && stored == PlainPortName(Reported);
+  return !stored.empty() && SameTextAscii(stored, PlainPortName(Reported));
 }
 
 bool TLinkRefreshPlan::Ask(TLinkRefresh What) noexcept {

@@ -6,8 +6,7 @@
 
 namespace kav {
 
-// A port name without the device-namespace prefix ("\\.\COM5" is COM5), in
-// upper case.
+// A port name without the device-namespace prefix ("\\.\COM5" is COM5).
 std::wstring PlainPortName(const std::wstring& Name);
 
 // True when a port name from a device notice names the stored port. Letter

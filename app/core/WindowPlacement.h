@@ -15,10 +15,4 @@ constexpr TWindowOrigin PlaceBottomRight(int WorkWidth, int WorkHeight, int Oute
   return TWindowOrigin{WorkWidth - OuterWidth - 5, WorkHeight - OuterHeight - 5};
 }
 
-// Pixels designed at 96 dots per inch, at Dpi (rounded to nearest, as MulDiv does).
-constexpr int ScaleForDpi(int Pixels, int Dpi) noexcept {
-  const long long scaled = static_cast<long long>(Pixels) * Dpi;
-  return static_cast<int>(scaled >= 0 ? (scaled + 48) / 96 : -((-scaled + 48) / 96));
-}
-
 } // namespace kav

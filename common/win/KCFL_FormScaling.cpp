@@ -28,8 +28,6 @@ int WindowDpi(HWND Wnd) {
   return SystemDpi();
 }
 
-int ScaleToDpi(int Pixels, int Dpi) { return MulDiv(Pixels, Dpi, 96); }
-
 SIZE FrameSize(DWORD Style, DWORD ExStyle, int Dpi) {
   using TAdjustForDpi = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
   static const auto adjustForDpi = User32Function<TAdjustForDpi>("AdjustWindowRectExForDpi");
@@ -51,7 +49,7 @@ void SetClientSize(HWND Wnd, int Width, int Height) {
 }
 
 HFONT CreateScaledFont(const wchar_t* Face, int DesignHeight, int Weight, int Dpi) {
-  return CreateFontW(ScaleToDpi(DesignHeight, Dpi), 0, 0, 0, Weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+  return CreateFontW(ScaleForDpi(DesignHeight, Dpi), 0, 0, 0, Weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Face);
 }
 

@@ -6,14 +6,13 @@
 // a monitor of another DPI (WM_DPICHANGED).
 #include <windows.h>
 
+#include "common/core/DpiScale.h"
+
 namespace kav {
 
 // Dots per inch the window is drawn at (the system's when the window's own
 // value cannot be asked, before Windows 10 1607).
 int WindowDpi(HWND Wnd);
-
-// Pixels designed at 96 dpi, at Dpi (rounded to the nearest pixel).
-int ScaleToDpi(int Pixels, int Dpi);
 
 // Width and height that a window's frame (caption bar and borders) adds to
 // its client area at Dpi.

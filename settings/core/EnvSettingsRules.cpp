@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/core/PathRules.h"
+
 namespace kav {
 
 const wchar_t KComPortNotSelected[] = L"選択してください";
@@ -79,16 +81,6 @@ std::vector<THotKeyStoreItem> HotKeyStoreItems(std::span<const THotKeyValue> Fie
   for (std::size_t i = 0; i < Fields.size(); ++i) items.push_back({Fields[i], HotKeyFieldFuncName(i)});
   return items;
 }
-
-namespace {
-// Port names are ASCII: fold only A-Z so that no locale is involved.
-wchar_t FoldAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
-bool SameTextAscii(const std::wstring& a, const std::wstring& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return FoldAscii(x) == FoldAscii(y); });
-}
-} // namespace
 
 int ComPortNumber(const std::wstring& Port) {
   // Windows numbers ports up to 256; nine digits keep the arithmetic in range.

@@ -1,6 +1,7 @@
 #include "app/core/AppExceptions.h"
 #include "app/core/AppTexts.h"
 #include "app/core/WindowPlacement.h"
+#include "common/core/DpiScale.h"
 #include "common/core/TextUtil.h"
 
 #include <gtest/gtest.h>
