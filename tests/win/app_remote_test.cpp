@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "common_test_util.h"
-
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -15,6 +13,8 @@
 #include "app/win/Application.h"
 #include "app/win/RemoteControl.h"
 #include "app/win/SingleInstance.h"
+#include "tests/win/support/FileSystem.h"
+#include "tests/win/support/MessagePump.h"
 
 using namespace kav;
 
@@ -65,15 +65,7 @@ protected:
       code = HandOverRemoteCommand(second, Command, Waits);
       done = true;
     });
-    const DWORD start = GetTickCount();
-    while (!done && GetTickCount() - start < 60000) {
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
+    kavtest::PumpUntil([&] { return done.load(); }, 60000);
     sender.join();
     return code;
   }

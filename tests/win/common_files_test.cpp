@@ -7,7 +7,8 @@
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_Clock.h"
 #include "common/win/KCL_FileOperation.h"
-#include "common_test_util.h"
+#include "tests/win/support/FileSystem.h"
+#include "tests/win/support/ScopedValue.h"
 
 #include <sddl.h>
 
@@ -20,17 +21,10 @@ namespace {
 class TLogPaths {
 public:
   explicit TLogPaths(const std::wstring& Folder, const std::wstring& Name = L"X_20161201093015.log")
-      : FOldFolder(LogFolder), FOldFile(LogFile) {
-    LogFolder = IncludeTrailingPathDelimiter(Folder);
-    LogFile = LogFolder + Name;
-  }
-  ~TLogPaths() {
-    LogFolder = FOldFolder;
-    LogFile = FOldFile;
-  }
+      : FFolder(LogFolder, IncludeTrailingPathDelimiter(Folder)), FFile(LogFile, LogFolder + Name) {}
 
 private:
-  std::wstring FOldFolder, FOldFile;
+  kavtest::TScopedValue<std::wstring> FFolder, FFile;
 };
 
 constexpr int64_t KDayMs = 24LL * 60 * 60 * 1000;

@@ -10,11 +10,10 @@
 
 #include "common/win/CallbackGuard.h"
 #include "tests/win/support/Av90RSimulator.h"
+#include "tests/win/support/MessagePump.h"
 
 using kav::TComPort;
-using kavtest::PumpFor;
-using kavtest::PumpUntil;
-using kavtest::TAv90RSimulator;
+using namespace kavtest;
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_IniFileFunc.h"
-#include "common_test_util.h"
 #include "common/win/IniFile.h"
+#include "tests/win/support/FileSystem.h"
 
 using namespace kav;
 using kavtest::TSettingsPath;
