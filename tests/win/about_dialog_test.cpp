@@ -12,14 +12,14 @@
 #include "common/win/KCFL_FormAbout.h"
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_VersionInfo.h"
+#include "common/win/WindowText.h"
 #include "tests/win/support/ModalDriver.h"
-#include "tests/win/support/WindowText.h"
 
 namespace {
 
 using kav::TFormAbout;
 using kavtest::TModalDriver;
-using kavtest::WindowText;
+using kav::WindowText;
 
 struct TControl {
   std::wstring Text;

@@ -15,6 +15,7 @@
 #include "app/win/ComPortDevice.h"
 #include "app/win/DeviceNotice.h"
 #include "app/win/frmMain.h"
+#include "common/win/WindowText.h"
 #include "device/win/dmComPort.h"
 #include "settings/win/clsEnvSettings.h"
 #include "tests/win/support/Av90RSimulator.h"
@@ -22,7 +23,6 @@
 #include "tests/win/support/DeviceNotices.h"
 #include "tests/win/support/FakeEnvSettingsForm.h"
 #include "tests/win/support/MessagePump.h"
-#include "tests/win/support/WindowText.h"
 
 using namespace kav;
 using namespace kavtest;

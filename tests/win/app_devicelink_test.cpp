@@ -12,6 +12,7 @@
 #include "app/win/Application.h"
 #include "app/win/ComPortDevice.h"
 #include "app/win/frmMain.h"
+#include "common/win/WindowText.h"
 #include "device/win/dmComPort.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
 #include "settings/win/clsEnvSettings.h"
@@ -19,7 +20,6 @@
 #include "tests/win/support/BoxRecorder.h"
 #include "tests/win/support/HotKeyTable.h"
 #include "tests/win/support/MessagePump.h"
-#include "tests/win/support/WindowText.h"
 
 using namespace kav;
 using namespace kavtest;

@@ -19,6 +19,7 @@
 #include "app/win/frmMain.h"
 #include "common/core/TextUtil.h"
 #include "common/win/KCL_AppData.h"
+#include "common/win/WindowText.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
 #include "settings/win/clsEnvSettings.h"
 #include "tests/win/support/BoxRecorder.h"
@@ -28,7 +29,6 @@
 #include "tests/win/support/FileSystem.h"
 #include "tests/win/support/HotKeyTable.h"
 #include "tests/win/support/MessagePump.h"
-#include "tests/win/support/WindowText.h"
 
 using namespace kav;
 using namespace kavtest;

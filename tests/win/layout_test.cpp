@@ -28,12 +28,12 @@
 #include "common/win/KCFL_FormAbout.h"
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_VersionInfo.h"
+#include "common/win/WindowText.h"
 #include "settings/win/frmEnvSettings.h"
 #include "tests/win/support/HostEnvironment.h"
 #include "tests/win/support/MessagePump.h"
 #include "tests/win/support/ModalDriver.h"
 #include "tests/win/support/SettingsHostStub.h"
-#include "tests/win/support/WindowText.h"
 
 using namespace kav;
 using namespace kavtest;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/win/KCL_AppData.h"
+#include "common/win/WindowText.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
 #include "settings/win/clsEnvSettings.h"
 #include "tests/win/support/BoxRecorder.h"
@@ -25,7 +26,6 @@
 #include "tests/win/support/KeyInput.h"
 #include "tests/win/support/MessagePump.h"
 #include "tests/win/support/SettingsHostStub.h"
-#include "tests/win/support/WindowText.h"
 
 using namespace kav;
 using namespace kavtest;
