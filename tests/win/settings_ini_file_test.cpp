@@ -14,6 +14,15 @@ namespace {
 
 std::string Sjis(const std::wstring& Text) { return kavtest::ToCodePage(Text, 932); }
 
+// Whether the platform refuses writing a read-only file (Wine run by root does not).
+bool ReadOnlyIsEnforced(const std::wstring& ReadOnlyFile) {
+  HANDLE h = CreateFileW(ReadOnlyFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return true;
+  CloseHandle(h);
+  return false;
+}
+
 } // namespace
 
 TEST(IniFile, HandEditedFileReadsWithDefaults) {
@@ -125,7 +134,7 @@ TEST(IniFile, RefusedWriteThrowsWithTheFullPath) {
 
   // A read-only file, where the platform enforces it.
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
-  if (kavtest::ReadOnlyIsEnforced(path)) {
+  if (ReadOnlyIsEnforced(path)) {
     EXPECT_THROW(ini.WriteInteger(L"System", L"LogKeepDay", 10), EIniWriteError);
     EXPECT_EQ(ini.ReadInteger(L"System", L"LogKeepDay", 0), 30);  // still readable
   }

@@ -20,12 +20,6 @@ TBoxRecorder::TBoxRecorder(int DefaultAnswer) : FDefaultAnswer(DefaultAnswer) {
 
 TBoxRecorder::~TBoxRecorder() { kav::SetMessageBoxHandler(FPrevious); }
 
-std::vector<std::wstring> TBoxRecorder::Texts() const {
-  std::vector<std::wstring> texts;
-  for (const TBox& box : Boxes) texts.push_back(box.Text);
-  return texts;
-}
-
 void ExpectBox(const TBox& Box, HWND Owner, const std::wstring& Text, const std::wstring& Caption, UINT Flags) {
   SCOPED_TRACE(kav::ToUtf8(Text));
   EXPECT_EQ(Box.Owner, Owner);

@@ -37,9 +37,6 @@ public:
   // A state of the program to note with each box (a window's visibility, a flag).
   std::function<bool()> StateAtShow;
 
-  // The texts of the boxes so far, in order.
-  std::vector<std::wstring> Texts() const;
-
 private:
   int FDefaultAnswer;
   kav::TMessageBoxHandler FPrevious;

@@ -1,7 +1,5 @@
 #include "tests/win/support/FileSystem.h"
 
-#include <aclapi.h>
-
 #include <fstream>
 #include <iterator>
 
@@ -68,25 +66,11 @@ std::wstring FromCodePage(const std::string& Text, UINT CodePage) {
   return out;
 }
 
-std::wstring ReadUtf8File(const std::wstring& Path) {
-  HANDLE f = CreateFileW(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return {};
-  std::string bytes;
-  char buf[4096];
-  DWORD got = 0;
-  while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) bytes.append(buf, got);
-  CloseHandle(f);
-  return kav::FromUtf8(bytes);
-}
+std::wstring ReadUtf8File(const std::wstring& Path) { return kav::FromUtf8(ReadBytes(Path)); }
 
 bool FileExists(const std::wstring& Path) {
   const DWORD a = GetFileAttributesW(Path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::wstring& Path) {
-  const DWORD a = GetFileAttributesW(Path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 THeldFile::THeldFile(const std::wstring& Path)
@@ -94,54 +78,6 @@ THeldFile::THeldFile(const std::wstring& Path)
 
 THeldFile::~THeldFile() {
   if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
-}
-
-bool ReadOnlyIsEnforced(const std::wstring& ReadOnlyFile) {
-  HANDLE h = CreateFileW(ReadOnlyFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return true;
-  CloseHandle(h);
-  return false;
-}
-
-bool DaclHasUsersModifyGrant(PACL Dacl, int* Count) {
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID users = nullptr;
-  AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0, 0, &users);
-  const DWORD modify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
-  bool found = false;
-  int count = 0;
-  for (DWORD i = 0; Dacl != nullptr && i < Dacl->AceCount; ++i) {
-    void* ace = nullptr;
-    if (!GetAce(Dacl, i, &ace)) continue;
-    auto* header = static_cast<ACE_HEADER*>(ace);
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERITED_ACE)) continue;
-    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    if (!EqualSid(&allowed->SidStart, users)) continue;
-    ++count;
-    const bool inherits = (header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) ==
-                          (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
-    found = found || ((allowed->Mask & modify) == modify && inherits);
-  }
-  FreeSid(users);
-  if (Count != nullptr) *Count = count;
-  return found;
-}
-
-bool HasUsersModifyGrant(const std::wstring& Path) {
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  if (GetNamedSecurityInfoW(Path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                            &sd) != ERROR_SUCCESS) {
-    return false;
-  }
-  const bool found = DaclHasUsersModifyGrant(dacl);
-  LocalFree(sd);
-  return found;
-}
-
-bool FileAclsAreKept() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
 }
 
 TSettingsPath::TSettingsPath(const std::wstring& Path) : TScopedValue(kav::SettingsIniFile, Path) {}

@@ -1,7 +1,7 @@
 #pragma once
 // Files and folders for the Win32 tests: throw-away folders, raw file bytes,
-// code-page text, files held by "another program", the Users grant, and the
-// settings file's path pointed elsewhere.
+// code-page text, files held by "another program", and the settings file's
+// path pointed elsewhere.
 #include <windows.h>
 
 #include <string>
@@ -28,7 +28,8 @@ private:
   std::wstring FPath;
 };
 
-// A file's bytes; empty when it cannot be read.
+// A file's bytes; empty when it cannot be read. Shares read and write, so a
+// file the program under test holds open can be read.
 std::string ReadBytes(const std::wstring& Path);
 // Replaces a file's content with Bytes.
 void WriteBytes(const std::wstring& Path, const std::string& Bytes);
@@ -37,11 +38,10 @@ std::string ToCodePage(const std::wstring& Text, UINT CodePage);
 // Text in a given code page as wide text.
 std::wstring FromCodePage(const std::string& Text, UINT CodePage);
 // A UTF-8 text file (a log, say) as wide text; empty when it cannot be read.
-// Shares read and write so a file the program under test holds can be read.
 std::wstring ReadUtf8File(const std::wstring& Path);
 
+// Whether Path names a file (not a folder).
 bool FileExists(const std::wstring& Path);
-bool FolderExists(const std::wstring& Path);
 
 // Holds a file open without sharing, so that every other open fails (a
 // refused write that works even where read-only files are writable, as
@@ -57,19 +57,6 @@ public:
 private:
   HANDLE FHandle;
 };
-
-// Whether the platform refuses writing a read-only file (Wine run by root does not).
-bool ReadOnlyIsEnforced(const std::wstring& ReadOnlyFile);
-
-// Whether a DACL holds an explicit entry allowing BUILTIN\Users
-// (S-1-5-32-545) modify rights inherited by files and subfolders; Count gets
-// the number of explicit Users entries.
-bool DaclHasUsersModifyGrant(PACL Dacl, int* Count = nullptr);
-// The same for a folder on disk.
-bool HasUsersModifyGrant(const std::wstring& Path);
-// Wine keeps no access-control lists on files (it maps them to Unix modes),
-// so a grant on a real folder can only be read back on Windows.
-bool FileAclsAreKept();
 
 // Points SettingsIniFile at a file for the life of the object.
 class TSettingsPath : public TScopedValue<std::wstring> {
