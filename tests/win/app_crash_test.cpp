@@ -24,12 +24,6 @@ using namespace kav;
 
 namespace {
 
-std::wstring TempFile(const wchar_t* name) {
-  wchar_t dir[MAX_PATH];
-  GetTempPathW(MAX_PATH, dir);
-  return std::wstring(dir) + name;
-}
-
 void WriteUtf8(const std::wstring& path, const std::wstring& text) { kavtest::WriteBytes(path, ToUtf8(text)); }
 
 // Expects a record (a log's, a box's) to hold each of Parts; a failure shows the record.
@@ -62,10 +56,9 @@ DWORD RunChild(const wchar_t* mode, const std::wstring& log, const std::wstring&
 }
 
 void ExpectFaultReported(const wchar_t* mode) {
-  const std::wstring log = TempFile(L"kav_app_crash_unhandled.log");
-  const std::wstring box = TempFile(L"kav_app_crash_box.txt");
-  DeleteFileW(log.c_str());
-  DeleteFileW(box.c_str());
+  const kavtest::TTempDir dir;
+  const std::wstring log = dir / L"unhandled.log";
+  const std::wstring box = dir / L"box.txt";
   EXPECT_EQ(RunChild(mode, log, box), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
 
   const std::wstring record = kavtest::ReadUtf8File(log);
@@ -89,15 +82,15 @@ TEST(AppCrash, FaultInAWindowProcedureIsLoggedShownAndEndsTheProcess) { ExpectFa
 TEST(AppCrash, FaultOutsideAnyCallbackToo) { ExpectFaultReported(L"plain"); }
 
 TEST(AppCrash, EndOfSessionTearsDownBeforeTheProcessEnds) {
-  const std::wstring marker = TempFile(L"kav_app_endsession.txt");
-  DeleteFileW(marker.c_str());
+  const kavtest::TTempDir dir;
+  const std::wstring marker = dir / L"endsession.txt";
   EXPECT_EQ(RunChild(L"endsession", marker, L""), 0u);
   EXPECT_EQ(kavtest::ReadUtf8File(marker), L"torn down");
 }
 
 TEST(AppCrash, ProgramErrorRecordNamesClassLocationAndMessage) {
-  const std::wstring log = TempFile(L"kav_app_error_record.log");
-  DeleteFileW(log.c_str());
+  const kavtest::TTempDir dir;
+  const std::wstring log = dir / L"error_record.log";
   const std::wstring before = TExceptionLogger::LogFile();
   TExceptionLogger::SetLogFile(log);
   std::exception_ptr nested;
@@ -116,7 +109,6 @@ TEST(AppCrash, ProgramErrorRecordNamesClassLocationAndMessage) {
   ExpectParts(kavtest::ReadUtf8File(log), {L"Unhandled exception\r\n", L"  Location: TFormMain.FormCreate\r\n",
                                           L"  Message: 設定ファイルがありません\r\n", L"  Class: kav::EKavError\r\n",
                                           L"  Call stack:\r\n    #0 "});
-  DeleteFileW(log.c_str());
 }
 
 // The child side: only runs when started by the tests above.

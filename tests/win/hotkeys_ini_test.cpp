@@ -112,7 +112,6 @@ TEST_F(HotKeyIni, MoreThanTenSectionsLoadOnlyTen) {
 }
 
 TEST_F(HotKeyIni, FirstSaveWritesTheTenSectionsInOrder) {
-  const auto& names = KFuncNames;
   {
     THotKeyInfoList list(nullptr);
     AddDefaultHotKeys(list);
@@ -124,7 +123,7 @@ TEST_F(HotKeyIni, FirstSaveWritesTheTenSectionsInOrder) {
     expected.push_back(L"[HotKey" + std::to_wstring(i) + L"]");
     expected.push_back(L"HotKeyDefault=" + v);
     expected.push_back(L"HotKey=" + v);
-    expected.push_back(std::wstring(L"HotKeyFunc=") + names[i]);
+    expected.push_back(std::wstring(L"HotKeyFunc=") + KFuncNames[i]);
   }
   EXPECT_EQ(ReadLines(), expected);
   EXPECT_EQ(expected[1], L"HotKeyDefault=589");
@@ -134,7 +133,7 @@ TEST_F(HotKeyIni, FirstSaveWritesTheTenSectionsInOrder) {
   ASSERT_EQ(again.Count(), 10);
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(again[i].HotKey(), DefaultHotKeyValues[i]);
-    EXPECT_EQ(again[i].HotKeyFunc(), names[i]);
+    EXPECT_EQ(again[i].HotKeyFunc(), KFuncNames[i]);
   }
 }
 

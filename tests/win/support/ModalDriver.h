@@ -29,10 +29,10 @@ public:
 
 private:
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
-  static void CALLBACK Abort(HWND, UINT, UINT_PTR, DWORD);
 
   std::wstring FWindowClass;
   std::function<void(HWND)> FStep;
+  ULONGLONG FDeadline = 0;
 };
 
 } // namespace kavtest
