@@ -380,6 +380,12 @@ LRESULT TFormMain::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
     return 0;
   case WM_QUERYENDSESSION:
     return WMQueryEndSession();
+  case WM_ENDSESSION:
+    // Restart Manager and installers (ENDSESSION_CLOSEAPP) may tell only this
+    // window, and nobody ends the process for them afterwards: the
+    // application window's handler tears down and ends it.
+    if (WParam) SendMessageW(FApp.Handle(), WM_ENDSESSION, WParam, LParam);
+    return 0;
   case WM_DPICHANGED:
     WMDpiChanged(HIWORD(WParam), *reinterpret_cast<const RECT*>(LParam));
     return 0;
@@ -612,6 +618,13 @@ TRemoteAnswer TFormMain::DoProcess_RemoteCommand(const TRemoteCommand& Command) 
   if (FFormShowFlg || OpenMessageBoxCount() > 0 || FRemoteCommandRunning) return TRemoteAnswer::Busy;
   if (FStartupState != TStartupState::Done) return TRemoteAnswer::Starting;
   const TScopedFlag running(FRemoteCommandRunning);
+  if (Command.Kind == TRemoteCommandKind::Exit) {
+    // As 終了(&X), but nobody at the screen asked: a failed power-down is
+    // not shown, as at a session end.
+    const TScopedFlag quiet(FSessionEnding);
+    pmiTerminateClick();
+    return TRemoteAnswer::Done;
+  }
   // Nobody at the screen asked for this: a key that cannot be registered and
   // a port that cannot be opened are told by the exit code, not in a box.
   if (Command.Kind == TRemoteCommandKind::HotKey)
