@@ -16,7 +16,7 @@
 ;              uninstall.exe /S [/REMOVEDATA] [_?=C:\path]
 ; Exit codes: 0 done, 1 cancelled by the person, 2 stopped: the program could
 ; not be ended, the /INI= file is missing or unreadable, or Windows is older
-; than 7.
+; than 7 (or Windows 7 lacks the update KB2533623).
 ; The settings and logs under ProgramData\KOVA\KAV90R_HotKeyController are kept
 ; by the uninstaller unless the person ticks the box (or passes /REMOVEDATA):
 ; a reinstall or an update then finds the chosen port and hot keys again.
@@ -291,10 +291,18 @@ Section "スタートアップに登録（サインイン時に起動）" SecSta
 SectionEnd
 
 ; The program declares Windows 7 to 11 in its manifest; it is not installed
-; where it cannot run.
+; where it cannot run. Its first call, SetDefaultDllDirectories, came to
+; Windows 7 with the update KB2533623 (Windows 8 and later have it).
 !macro KAV_REQUIRE_WINDOWS_7
   ${IfNot} ${AtLeastWin7}
     MessageBox MB_OK|MB_ICONSTOP "${PRODUCT_NAME} は Windows 7 以降で動作します。" /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  System::Call 'kernel32::GetModuleHandleW(w "kernel32.dll") p.r0'
+  System::Call 'kernel32::GetProcAddress(p r0, m "SetDefaultDllDirectories") p.r0'
+  ${If} $0 == 0
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT_NAME} を Windows 7 で使うには、Windows Update で更新プログラム KB2533623 を適用してください。" /SD IDOK
     SetErrorLevel 2
     Abort
   ${EndIf}
