@@ -265,7 +265,6 @@ check "it ended as at a session end: the exit log line 終了" last_log_line_is 
 check "program replaced and equal to the build" cmp -s "$INSTDIR/$APP.exe" "$EXPECT_EXE"
 check "the guide put back" test -s "$INSTDIR/doc/UserGuide.html"
 check "/INI= copied the prepared settings file over the old one" cmp -s "$PREPARED_DIR/$APP.ini" "$DATA/$APP.ini"
-check "a log kept across the upgrade" log_count_is 1
 
 install "/INI=C:\\missing.ini"
 rc=$?
@@ -292,10 +291,6 @@ check "silent uninstall while the program runs exits with 0 (exit code $rc)" tes
 check_not "the program has ended" program_running
 check "it ended as at a session end: power-down (W0) on the wire" frames_since "$frames_before" 'W0'
 check "it ended as at a session end: the exit log line 終了" last_log_line_is "終了"
-check_not "program removed" test -e "$INSTDIR/$APP.exe"
-check_not "Start-menu folder removed" test -e "$SMDIR"
-check_not "Startup shortcut removed" test -e "$STARTUP/$PRODUCT.lnk"
-check_not "event source unregistered" key_exists "$EVENTLOG_KEY"
 check_not "Add/Remove Programs entry removed" key_exists "$UNINST_KEY"
 check "in place, only the uninstaller itself is left in the folder" \
   bash -c '[ "$(ls -A "$1")" = uninstall.exe ]' _ "$INSTDIR"
