@@ -4,9 +4,10 @@
 
 #include "app/core/AppExceptions.h"
 #include "app/win/ExceptionLogger.h"
-#include "app/win/WindowRouting.h"
-#include "common/win/CallbackGuard.h"
 #include "common/win/MessageBoxSeam.h"
+#include "common/win/WindowBinding.h"
+#include "common/win/WindowClass.h"
+#include "common/win/WindowText.h"
 
 namespace kav {
 
@@ -22,12 +23,8 @@ TApplication::TApplication(HINSTANCE Instance) : FInstance(Instance) {
   // The shell (ShellExecuteW, for one) expects a single-threaded apartment
   // on the thread that calls it; without OLE 1 DDE, which could block it.
   FComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = &TApplication::WndProc;
-  wc.hInstance = FInstance;
-  wc.lpszClassName = KWindowClass;
-  RegisterClassExW(&wc); // a second registration (tests) fails harmlessly
+  RegisterWindowClass({KWindowClass, &BoundWindowProc<TApplication, &TApplication::FHandle, &TApplication::HandleMessage>,
+                       false});
   // WS_POPUP and zero size: the window is never meant to be seen.
   FHandle = CreateWindowExW(WS_EX_TOOLWINDOW, KWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                             FInstance, this);
@@ -40,19 +37,11 @@ TApplication::TApplication(HINSTANCE Instance) : FInstance(Instance) {
 
 TApplication::~TApplication() {
   if (GApplication == this) GApplication = nullptr;
-  if (FHandle) {
-    SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
-    DestroyWindow(FHandle);
-  }
+  DestroyBoundWindow(FHandle);
   if (FComInitialized) CoUninitialize();
 }
 
-std::wstring TApplication::Title() const {
-  const int len = GetWindowTextLengthW(FHandle);
-  std::wstring text(static_cast<size_t>(len) + 1, L'\0');
-  text.resize(static_cast<size_t>(GetWindowTextW(FHandle, text.data(), len + 1)));
-  return text;
-}
+std::wstring TApplication::Title() const { return WindowText(FHandle); }
 
 void TApplication::SetTitle(const std::wstring& Value) { SetWindowTextW(FHandle, Value.c_str()); }
 
@@ -81,18 +70,6 @@ void TApplication::Terminate() {
 
 void TApplication::ShowException(const std::exception_ptr& E) {
   ShowMessageBox(FHandle, AppendFullStop(ExceptionMessage(E)), Title(), MB_OK | MB_ICONERROR);
-}
-
-LRESULT CALLBACK TApplication::WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  LRESULT result = 0;
-  switch (RouteWindowMessage(Wnd, Msg, WParam, LParam, &TApplication::FHandle, &TApplication::HandleMessage, result)) {
-  case TRouteResult::Handled:
-    return result;
-  case TRouteResult::Failed:
-  case TRouteResult::Unbound:
-    break;
-  }
-  return DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
 
 LRESULT TApplication::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {

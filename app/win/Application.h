@@ -63,7 +63,6 @@ public:
   void SetCopyDataHandler(TCopyDataHandler Handler) { FOnCopyData = std::move(Handler); }
 
 private:
-  static LRESULT CALLBACK WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
   LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
 
   HINSTANCE FInstance;

@@ -6,10 +6,10 @@
 #include "common/core/PathRules.h"
 #include "common/core/TextUtil.h"
 #include "common/win/KCL_AppData.h"
-#include "common/win/KCL_Handle.h"
 #include "common/win/KCL_VersionInfo.h"
+#include "common/win/Handles.h"
 #include "common/win/MessageBoxSeam.h"
-#include "device/win/MessageOnlyWindow.h"
+#include "common/win/MessageOnlyWindow.h"
 
 namespace kav {
 
@@ -138,12 +138,11 @@ bool WriteStatusLine(const std::wstring& Text) {
   }
   // Otherwise the console of the command prompt that started us, if any.
   if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
-  const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr);
   bool ok = false;
-  if (console != INVALID_HANDLE_VALUE) {
-    ok = WriteConsoleText(console, Text);
-    CloseHandle(console);
+  {
+    const TKernelHandle console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    if (console) ok = WriteConsoleText(console.Get(), Text);
   }
   FreeConsole();
   return ok;

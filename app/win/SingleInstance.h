@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "common/win/KCL_Handle.h"
+#include "common/win/Handles.h"
 
 namespace kav {
 

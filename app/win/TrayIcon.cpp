@@ -5,9 +5,8 @@
 
 #include <utility>
 
-#include "app/win/ExceptionLogger.h"
-#include "app/win/WindowRouting.h"
-#include "common/win/CallbackGuard.h"
+#include "common/win/WindowBinding.h"
+#include "common/win/WindowClass.h"
 
 namespace kav {
 
@@ -28,12 +27,8 @@ bool ShellNotify(DWORD Message, NOTIFYICONDATAW& Data) {
 const wchar_t TTrayIcon::KWindowClass[] = L"TTrayIconWindow";
 
 TTrayIcon::TTrayIcon(HINSTANCE Instance, HWND Owner) {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = &TTrayIcon::WndProc;
-  wc.hInstance = Instance;
-  wc.lpszClassName = KWindowClass;
-  RegisterClassExW(&wc);
+  RegisterWindowClass(
+      {KWindowClass, &BoundWindowProc<TTrayIcon, &TTrayIcon::FWnd, &TTrayIcon::HandleMessage, &ZeroAnswer>, false});
   FTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
   // A top-level (not message-only) window: it must be able to become the
   // foreground window for the popup menu to close properly.
@@ -50,8 +45,7 @@ TTrayIcon::~TTrayIcon() {
     // kept anyway must not linger after the program has gone.
     NOTIFYICONDATAW nid = BaseData(0);
     ShellNotify(NIM_DELETE, nid);
-    SetWindowLongPtrW(FWnd, GWLP_USERDATA, 0);
-    DestroyWindow(FWnd);
+    DestroyBoundWindow(FWnd);
   }
 }
 
@@ -145,19 +139,6 @@ void TTrayIcon::Notify(UINT MouseMessage) { HandleMessage(KCallbackMessage, KIco
 
 TShellNotifyIconHandler TTrayIcon::SetShellNotifyIconHandler(TShellNotifyIconHandler Handler) {
   return std::exchange(ShellHandler(), std::move(Handler));
-}
-
-LRESULT CALLBACK TTrayIcon::WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  LRESULT result = 0;
-  switch (RouteWindowMessage(Wnd, Msg, WParam, LParam, &TTrayIcon::FWnd, &TTrayIcon::HandleMessage, result)) {
-  case TRouteResult::Handled:
-    return result;
-  case TRouteResult::Failed:
-    return 0;
-  case TRouteResult::Unbound:
-    break;
-  }
-  return DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
 
 LRESULT TTrayIcon::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {

@@ -18,7 +18,7 @@
 #include <functional>
 #include <string>
 
-#include "app/win/AppHandles.h"
+#include "common/win/Handles.h"
 
 namespace kav {
 
@@ -83,7 +83,6 @@ public:
   static TShellNotifyIconHandler SetShellNotifyIconHandler(TShellNotifyIconHandler Handler);
 
 private:
-  static LRESULT CALLBACK WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
   LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
   NOTIFYICONDATAW BaseData(UINT Flags) const;
   bool TryAdd();

@@ -36,12 +36,14 @@ struct TProgram {
     modComPort = std::make_unique<kav::TmodComPort>(FormMain.get());
     Device = std::make_unique<kav::TComPortDevice>(*modComPort);
     FormMain->SetComPortModule(Device.get());
-    FormEnvSettings->SetComPortModule(modComPort.get());
+    // The dialog's communication test is the device link's.
+    FormEnvSettings->SetComPortTestFunc(
+        [Link = modComPort.get()](const std::wstring& Port) { return Link->TestComPort(Port); });
   }
 
   void Destroy() {
     if (FormMain) FormMain->SetComPortModule(nullptr);
-    if (FormEnvSettings) FormEnvSettings->SetComPortModule(nullptr);
+    if (FormEnvSettings) FormEnvSettings->SetComPortTestFunc(nullptr);
     Device.reset();
     modComPort.reset();
     if (FormMain) FormMain->SetEnvSettingsForm(nullptr);

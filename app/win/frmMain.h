@@ -40,7 +40,7 @@
 
 #include "app/core/RemoteCommand.h"
 #include "app/core/LinkRefresh.h"
-#include "app/win/AppHandles.h"
+#include "common/win/Handles.h"
 #include "device/core/IAv90RStatusSink.h"
 #include "device/core/clsAv90RStatus.h"
 #include "settings/win/IEnvSettingsHost.h"
@@ -181,9 +181,16 @@ public:
   const std::wstring& ProductName() const noexcept { return FProductName; }
 
 private:
-  static LRESULT CALLBACK WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+  // The window as designed at 96 dpi (LayoutControls scales it to its DPI).
+  static constexpr DWORD KFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+  static constexpr DWORD KFormExStyle = WS_EX_WINDOWEDGE;
+  static constexpr int KClientWidth = 214;
+  static constexpr int KOuterHeight = 125;
+
   LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
-  static void RegisterWindowClass(HINSTANCE Instance);
+  static LRESULT FailedAnswer(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+  // A debugger line (OutputDebugStringW) for what is not the user's business.
+  static void Trace(const std::wstring& Text);
 
   void FormCreate();
   void FormShow();

@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "common/win/CallbackGuard.h"
+#include "common/win/KCL_SystemMessage.h"
+#include "common/win/ModalLoop.h"
 
 namespace kav {
 
@@ -30,22 +32,8 @@ constexpr int kEmptyWaitsBeforePolling = 2;
 // and again after that.
 constexpr DWORD kWatcherStopMs = 2000;
 
-std::wstring SystemMessage(DWORD Error) {
-  wchar_t* buf = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, Error, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
-  std::wstring text = n && buf ? std::wstring(buf, n) : L"";
-  if (buf) LocalFree(buf);
-  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
-  return text;
-}
-
 EComPortError PortError(const std::wstring& What, const std::wstring& Port, DWORD Error) {
-  std::wstring text = Port + L": " + What;
-  const std::wstring sys = SystemMessage(Error);
-  if (!sys.empty()) text += L" (" + sys + L")";
-  return EComPortError(text, Error);
+  return EComPortError(Port + L": " + What + L" (" + SystemErrorMessage(Error) + L")", Error);
 }
 
 // Waits for an overlapped transfer for at most TimeoutMs, then cancels it.
@@ -73,7 +61,7 @@ bool FinishOverlapped(HANDLE Port, OVERLAPPED& Ov, DWORD TimeoutMs, DWORD& Trans
 // What the watcher thread needs; it owns this and touches nothing else of the channel.
 struct TComPort::TWatcher {
   HANDLE Port;
-  TWinHandle Stop; // its own handle of the stop event, valid as long as the thread runs
+  TKernelHandle Stop; // its own handle of the stop event, valid as long as the thread runs
   HWND Target;
   uint32_t Generation;
   std::shared_ptr<TSerialDriver> Driver;
@@ -122,7 +110,7 @@ struct TComPort::TWatcher {
   }
 
   void Run() {
-    TWinHandle waitEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    TKernelHandle waitEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     DWORD mask = kAllEvents;
     bool polling = !waitEvent;
     int emptyWaits = 0;
@@ -233,7 +221,7 @@ void TComPort::Open() {
   if (FConnected) return;
   // The device namespace name also reaches COM10 and above.
   const std::wstring path = L"\\\\.\\" + FPort;
-  TWinHandle port(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  TKernelHandle port(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr));
   if (!port) throw PortError(L"ポートを開けません", FPort, GetLastError());
 
@@ -278,7 +266,7 @@ void TComPort::Open() {
   if (!SetCommTimeouts(port.Get(), &timeouts))
     throw PortError(L"タイムアウトを設定できません", FPort, GetLastError());
 
-  TWinHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  TKernelHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!stop) throw PortError(L"停止イベントを作成できません", FPort, GetLastError());
 
   HANDLE watcherStop = nullptr;
@@ -286,8 +274,8 @@ void TComPort::Open() {
                        DUPLICATE_SAME_ACCESS))
     throw PortError(L"停止イベントを作成できません", FPort, GetLastError());
   const uint32_t generation = FGeneration + 1;
-  auto* watcher = new TWatcher{port.Get(), TWinHandle(watcherStop), FWindow.Handle(), generation, FDriver};
-  TWinHandle thread(CreateThread(nullptr, 0, &TWatcher::ThreadProc, watcher, 0, nullptr));
+  auto* watcher = new TWatcher{port.Get(), TKernelHandle(watcherStop), FWindow.Handle(), generation, FDriver};
+  TKernelHandle thread(CreateThread(nullptr, 0, &TWatcher::ThreadProc, watcher, 0, nullptr));
   if (!thread) {
     const DWORD error = GetLastError();
     delete watcher;
@@ -347,23 +335,13 @@ void TComPort::DoClose() {
 bool TComPort::WaitForWatcher(DWORD TimeoutMs) {
   // The watcher may be inside SendMessage to us: keep serving sent messages
   // while waiting, or both threads would wait for each other.
-  const HANDLE thread = FThread.Get();
-  const ULONGLONG deadline = GetTickCount64() + TimeoutMs;
-  for (;;) {
-    const ULONGLONG now = GetTickCount64();
-    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-    const DWORD w = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
-    if (w == WAIT_OBJECT_0 || w == WAIT_FAILED) return true;
-    if (w == WAIT_TIMEOUT) return false;
-    MSG msg;
-    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
+  return PumpUntil(nullptr, TimeoutMs, TPumpMessages::SentOnly, FThread.Get()) == TPumpResult::Done;
 }
 
 std::size_t TComPort::WriteStr(const std::string& Str) {
   if (!FConnected) throw PortError(L"ポートが開いていません", FPort, ERROR_INVALID_HANDLE);
   if (Str.empty()) return 0;
-  TWinHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  TKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!done) throw PortError(L"書き込みを開始できません", FPort, GetLastError());
   OVERLAPPED ov{};
   ov.hEvent = done.Get();
@@ -388,7 +366,7 @@ std::size_t TComPort::ReadStr(std::string& Str, std::size_t Count) {
   if (!FConnected || Count == 0) return 0;
   Str.resize(Count);
   DWORD got = 0, error = 0;
-  TWinHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  TKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!done) {
     error = GetLastError();
   } else {
@@ -413,7 +391,7 @@ std::size_t TComPort::ReadStr(std::string& Str, std::size_t Count) {
 
 void TComPort::ReportException(TComExceptionKind Kind, const std::wstring& ComportMessage, DWORD WinError) {
   if (!OnException) throw EComPortError(ComportMessage, WinError);
-  OnException(*this, Kind, ComportMessage, static_cast<int64_t>(WinError), SystemMessage(WinError));
+  OnException(*this, Kind, ComportMessage, static_cast<int64_t>(WinError), SystemErrorMessage(WinError));
 }
 
 void TComPort::HandOverEvents(DWORD Events) {

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "common/core/AppError.h"
-#include "device/win/MessageOnlyWindow.h"
+#include "common/win/MessageOnlyWindow.h"
 #include "device/win/SerialDriver.h"
-#include "device/win/WinHandle.h"
+#include "common/win/Handles.h"
 
 namespace kav {
 
@@ -101,9 +101,9 @@ private:
   std::shared_ptr<TSerialDriver> FDriver;
   std::wstring FPort = L"COM1";
   bool FConnected = false;
-  TWinHandle FHandle;
-  TWinHandle FStopEvent;
-  TWinHandle FThread;
+  TKernelHandle FHandle;
+  TKernelHandle FStopEvent;
+  TKernelHandle FThread;
   uint32_t FGeneration = 0;   // which open the watcher's posted notices belong to
   int FHandOverDepth = 0;     // > 0 while a hand-over handler runs
   bool FCloseRequested = false;

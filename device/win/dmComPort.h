@@ -10,7 +10,7 @@
 
 #include "device/core/IAv90RStatusSink.h"
 #include "device/win/ComPort.h"
-#include "device/win/MessageOnlyWindow.h"
+#include "common/win/MessageOnlyWindow.h"
 
 namespace kav {
 

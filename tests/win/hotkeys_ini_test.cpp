@@ -10,7 +10,7 @@
 
 #include "common/win/KCL_AppData.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
-#include "settings/win/IniFile.h"
+#include "common/win/IniFile.h"
 
 using namespace kav;
 

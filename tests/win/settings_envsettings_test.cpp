@@ -8,7 +8,7 @@
 #include "common/win/KCL_IniFileFunc.h"
 #include "common/win/MessageBoxSeam.h"
 #include "common_test_util.h"
-#include "settings/win/IniFile.h"
+#include "common/win/IniFile.h"
 #include "settings/win/clsEnvSettings.h"
 
 using namespace kav;

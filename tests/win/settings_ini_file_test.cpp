@@ -4,7 +4,7 @@
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_IniFileFunc.h"
 #include "common_test_util.h"
-#include "settings/win/IniFile.h"
+#include "common/win/IniFile.h"
 
 using namespace kav;
 using kavtest::TSettingsPath;
