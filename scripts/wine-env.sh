@@ -159,6 +159,7 @@ kav_wine_begin() {
     kav_confirm_windows_build "$build_dir" || rc=$?
   fi
   [ "$rc" -eq 0 ] || return 2
+  kav_wineserver_keep
 }
 
 # kav_windows_build_line: the one line that says which build ran and why.
@@ -190,7 +191,8 @@ kav_wine_prefix_make() {
 }
 
 # kav_wineserver_keep: one wineserver for the prefix in WINEPREFIX, kept for
-# the whole run (every Wine start is then cheaper). A server that the last
+# the whole run (every Wine start is then cheaper). Not for a run that waits
+# for the server to end (the install check's signing out). A server that the last
 # Wine process left running refuses a second one ("already running", exit
 # code 2): it ends a few seconds after that process, then ours starts.
 # Never fails, whether a server runs or not.
@@ -226,7 +228,6 @@ kav_wine_start() {
     echo "wine: could not make the prefix $prefix with $KAV_WINE" >&2
     return 1
   fi
-  kav_wineserver_keep
   echo "wine: $KAV_WINEARCH prefix $WINEPREFIX on display $DISPLAY (Xvfb pid ${KAV_XVFB_PID:-none})" >&2
 }
 

@@ -236,21 +236,12 @@ LRESULT TFormMain::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
     WMHotKey(WParam);
     return 0;
   case WM_TIMER:
-    if (WParam == TMR_STARTUPPROCESS) {
-      tmrStartupProcessTimer();
-      return 0;
-    }
-    if (WParam == TMR_HOTKEYINTERVAL) {
-      tmrHotKeyIntervalTimer();
-      return 0;
-    }
-    if (WParam == TMR_STARTUPCOMMAND) {
-      tmrStartupCommandTimer();
-      return 0;
-    }
-    if (WParam == TMR_LINKREFRESH) {
-      tmrLinkRefreshTimer();
-      return 0;
+    switch (WParam) {
+    case TMR_STARTUPPROCESS: tmrStartupProcessTimer(); return 0;
+    case TMR_HOTKEYINTERVAL: tmrHotKeyIntervalTimer(); return 0;
+    case TMR_STARTUPCOMMAND: tmrStartupCommandTimer(); return 0;
+    case TMR_LINKREFRESH: tmrLinkRefreshTimer(); return 0;
+    default: break;
     }
     break;
   case WM_DEVICECHANGE:
