@@ -150,16 +150,17 @@ kav_confirm_windows_build() {
 kav_wine_begin() {
   local base="$1" build_dir="$2" res="${3:-}" rc=0
   kav_wine_start "$base-$KAV_WINEARCH" $res || return 2
+  kav_wineserver_keep
   kav_confirm_windows_build "$build_dir" || rc=$?
   if [ "$rc" -eq 1 ]; then
     echo "$KAV_WIN_BUILD_WHY: the 64-bit twin runs" >&2
     if declare -F kav_prepare_build >/dev/null; then kav_prepare_build "$KAV_WIN_BUILD" || return 2; fi
     kav_wine_start "$base-$KAV_WINEARCH" $res || return 2
+    kav_wineserver_keep
     rc=0
     kav_confirm_windows_build "$build_dir" || rc=$?
   fi
   [ "$rc" -eq 0 ] || return 2
-  kav_wineserver_keep
 }
 
 # kav_windows_build_line: the one line that says which build ran and why.
@@ -192,7 +193,10 @@ kav_wine_prefix_make() {
 
 # kav_wineserver_keep: one wineserver for the prefix in WINEPREFIX, kept for
 # the whole run (every Wine start is then cheaper). Not for a run that waits
-# for the server to end (the install check's signing out). A server that the last
+# for the server to end (the install check's signing out). Call it before
+# the first program of the run: a kept server keeps Wine's own service
+# processes too, and those must be started from here, not by a program
+# whose output a caller reads (CTest would wait for them to close it). A server that the last
 # Wine process left running refuses a second one ("already running", exit
 # code 2): it ends a few seconds after that process, then ours starts.
 # Never fails, whether a server runs or not.
