@@ -87,7 +87,9 @@ LRESULT TApplication::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
   }
   case WM_ENDSESSION:
     if (WParam && FOnEndSession) {
-      // The process ends as soon as this returns: tear down now, then leave.
+      // At a session end Windows ends the process as soon as this returns;
+      // at Restart Manager's or an installer's (ENDSESSION_CLOSEAPP) nobody
+      // does. Either way: tear down now, then leave.
       auto handler = std::move(FOnEndSession);
       handler();
       ExitProcess(0);

@@ -35,6 +35,24 @@ bool SendStatusReply(HWND AppWindow, HWND ReplyTo, const TRemoteStatus& Status) 
          received == TRUE;
 }
 
+// The process of Window, opened only to wait for its end (null when that is refused).
+TKernelHandle OpenWindowProcess(HWND Window) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(Window, &pid);
+  return TKernelHandle(pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr);
+}
+
+// Waits up to WaitMs for the process (or, without its handle, its window) to go.
+bool WaitForEnd(const TKernelHandle& Process, HWND Window, DWORD WaitMs) {
+  if (Process.Valid()) return WaitForSingleObject(Process.Get(), WaitMs) == WAIT_OBJECT_0;
+  const DWORD start = GetTickCount();
+  while (IsWindow(Window)) {
+    if (GetTickCount() - start >= WaitMs) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
 bool WriteAll(HANDLE Out, const std::string& Bytes) {
   DWORD written = 0;
   return WriteFile(Out, Bytes.data(), static_cast<DWORD>(Bytes.size()), &written, nullptr) && written == Bytes.size();
@@ -67,6 +85,10 @@ int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteComman
   // answer through the message filter.
   ChangeWindowMessageFilterEx(reply.Handle(), WM_COPYDATA, MSGFLT_ALLOW, nullptr);
 
+  // Opened before the command goes, so the process we wait for is the one we told.
+  const bool ending = Command.Kind == TRemoteCommandKind::Exit;
+  const TKernelHandle process = ending ? OpenWindowProcess(app) : TKernelHandle();
+
   const TRemoteBytes bytes = EncodeRemoteCommand(Command);
   COPYDATASTRUCT data{};
   data.dwData = KCopyDataRemoteCommand;
@@ -84,6 +106,8 @@ int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteComman
       Sleep(Waits.Retry);
       continue;
     }
+    if (ending && answer == TRemoteAnswer::Done)
+      return WaitForEnd(process, app, Waits.Exit) ? KRemoteExitDone : KRemoteExitNotDone;
     if (Command.Kind != TRemoteCommandKind::Status || answer != TRemoteAnswer::Done) return RemoteExitCode(answer);
     if (!status) return KRemoteExitNotDone;
     return WriteStatusLine(FormatRemoteStatusLine(*status) + L"\r\n") ? KRemoteExitDone : KRemoteExitNotDone;

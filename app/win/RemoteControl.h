@@ -23,11 +23,13 @@ struct TRemoteWaits {
   DWORD Answer = 20000;     // for one answer (a power command alone pauses 100 ms)
   DWORD Startup = 30000;    // for the running instance's deferred start-up
   DWORD Retry = 200;        // between two tries while it starts up
+  DWORD Exit = 10000;       // for its process to end after "/exit"
 };
 
 // Second start with a command: hands Command to the running instance and
 // returns the exit code (0 done, 1 not done or no answer, 3 busy). "/status"
-// writes the status line and CR LF (see WriteStatusLine) before it returns 0.
+// writes the status line and CR LF (see WriteStatusLine) before it returns 0;
+// "/exit" returns 0 only once the running process has ended.
 int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteCommand& Command,
                           const TRemoteWaits& Waits = {});
 

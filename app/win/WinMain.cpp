@@ -60,7 +60,7 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   kav::TExceptionLogger::Install();
 
-  // A command for the running program ("/power on", "/status" ...)? A
+  // A command for the running program ("/power on", "/status", "/exit" ...)? A
   // malformed one is answered before the guard, so its box holds nothing up.
   const kav::TRemoteCommandLine remote = kav::ParseRemoteCommandLine(kav::CommandLineArguments());
   if (remote.Kind == kav::TRemoteCommandLine::TKind::Malformed) return kav::ShowRemoteUsage();
@@ -78,9 +78,9 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
     guard.ActivateRunningInstance(GetCommandLineW());
     return 0;
   }
-  // Nobody to ask: a status query starts nothing (a start would open the
-  // port and might power the switcher up).
-  if (hasCommand && remote.Command.Kind == kav::TRemoteCommandKind::Status) return kav::KRemoteExitNotDone;
+  // Nobody to ask or to end: /status and /exit start nothing.
+  if (hasCommand)
+    if (const auto code = kav::RemoteExitCodeWithNothingRunning(remote.Command)) return *code;
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_HOTKEY_CLASS};
   InitCommonControlsEx(&icc);

@@ -258,6 +258,12 @@ LRESULT TFormMain::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
     return 0;
   case WM_QUERYENDSESSION:
     return WMQueryEndSession();
+  case WM_ENDSESSION:
+    // Restart Manager and installers (ENDSESSION_CLOSEAPP) may tell only this
+    // window, and nobody ends the process for them afterwards: the
+    // application window's handler tears down and ends it.
+    if (WParam) SendMessageW(FApp.Handle(), WM_ENDSESSION, WParam, LParam);
+    return 0;
   case WM_DPICHANGED:
     WMDpiChanged(HIWORD(WParam), *reinterpret_cast<const RECT*>(LParam));
     return 0;

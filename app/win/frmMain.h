@@ -129,7 +129,8 @@ public:
   // message box of the program is open; Starting until the deferred start-up
   // (and this start's own command) has run; otherwise it acts like its hot
   // key, whether hot-key control is on or off and without the suppression
-  // window, and shows nothing: NotDone stands for the port error box.
+  // window, and shows nothing: NotDone stands for the port error box. Exit
+  // ends the program as 終了(&X) does and answers Done.
   TRemoteAnswer DoProcess_RemoteCommand(const TRemoteCommand& Command) override;
   // The state the status line reports; Starting until the deferred start-up has begun.
   TRemoteAnswer GetRemoteStatus(TRemoteStatus& Status) const override;
@@ -235,7 +236,7 @@ private:
   TAv90RStatus FAv90RStat;
   bool FFormShowFlg = false;
   bool FQueryEndSession = false;
-  bool FSessionEnding = false; // inside WM_QUERYENDSESSION: no boxes
+  bool FSessionEnding = false; // inside WM_QUERYENDSESSION or "/exit": no boxes
 
   // Components.
   std::unique_ptr<TTrayIcon> FTrayIcon;

@@ -25,6 +25,13 @@ TRemoteAnswer TFormMain::DoProcess_RemoteCommand(const TRemoteCommand& Command) 
   if (FFormShowFlg || OpenMessageBoxCount() > 0 || FRemoteCommandRunning) return TRemoteAnswer::Busy;
   if (FStartupState != TStartupState::Done) return TRemoteAnswer::Starting;
   const TScopedFlag running(FRemoteCommandRunning);
+  if (Command.Kind == TRemoteCommandKind::Exit) {
+    // As 終了(&X), but nobody at the screen asked: a failed power-down is
+    // not shown, as at a session end.
+    const TScopedFlag quiet(FSessionEnding);
+    pmiTerminateClick();
+    return TRemoteAnswer::Done;
+  }
   // Nobody at the screen asked for this: a key that cannot be registered and
   // a port that cannot be opened are told by the exit code, not in a box.
   if (Command.Kind == TRemoteCommandKind::HotKey)

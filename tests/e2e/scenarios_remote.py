@@ -2,8 +2,9 @@
 running program (frames, labels, exit codes, the status line on redirected
 output), refuses while a dialog or box is open, shows the usage for a
 malformed line, reports a port that does not exist only by its exit code,
-and a start with a command and nothing running becomes the resident program
-and carries the command out after its start-up."""
+a start with a command and nothing running becomes the resident program
+and carries the command out after its start-up, and /exit and Restart
+Manager's messages end the program as its tray menu does."""
 
 import os
 import subprocess
@@ -203,3 +204,39 @@ def remote_command_on_a_missing_port(s):
     s.wait_labels({"hotkey": "無効"})
     check_eq(command(s, ["/status"], "status"), (0, "power=off blackout=off input=0 hotkey=off port=COM9\r\n"),
              "/status on a missing port")
+
+
+def expect_ended_like_exit(s, p, frames_before, what):
+    """The program ended as 終了(&X) ends it: power-down W0 (set in the
+    settings), the log's last line 終了, the tray icon gone, no box."""
+    wait_for(lambda: p.poll() is not None, 15, "the program to end after %s" % what)
+    check_eq(s.sim.frame_texts()[frames_before:], ["W0"], "frames of %s" % what)
+    check_eq(s.log_texts()[-1], "終了", "last log line after %s" % what)
+    check(not s.windows(cls=MAIN_WINDOW_CLASS), "a status window is left after %s" % what)
+    wait_for(lambda: not s.is_red(s.tray_color()), 10, "the tray icon to go after %s" % what)
+    check(not s.message_boxes(), "a message box after %s: %r" % (what, s.message_boxes()))
+
+
+@scenario(timeout=300)
+def remote_exit_and_restart_manager_end_the_program(s):
+    """/exit ends the program like 終了(&X) and returns 0 once its process
+    has gone; with nothing running it exits 0 and starts nothing. Restart
+    Manager's messages (session-end query and end with ENDSESSION_CLOSEAPP),
+    sent to the status window alone, end the next run the same way."""
+    p = boot(s, {"PowerDownOffAppStart": 1})
+    s.wait_frames(["C"], 10)
+    before = len(s.sim.frames())
+    check_eq(command(s, ["/EXIT"], "exit"), (0, ""), "/exit")
+    expect_ended_like_exit(s, p, before, "/exit")
+
+    logs = s.log_files()
+    check_eq(command(s, ["/exit"], "exit-alone"), (0, ""), "/exit with nothing running")
+    check(not s.windows(cls=APP_WINDOW_CLASS), "/exit left a program running")
+    check_eq(s.log_files(), logs, "log files after /exit alone")
+
+    p = s.start_program(name="second-run")
+    wait_for(lambda: s.log_texts().count("起動") == 2, 30, "the second run's 起動")
+    s.wait_frames(["C"], 10, since=before + 1)
+    before = len(s.sim.frames())
+    s.probe("endsession", "--class", MAIN_WINDOW_CLASS)
+    expect_ended_like_exit(s, p, before, "Restart Manager's messages")

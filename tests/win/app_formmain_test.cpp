@@ -801,6 +801,23 @@ TEST_F(FormMainTest, RemoteCommandsActLikeTheirHotKeysWithoutBoxesOnceStarted) {
   EXPECT_TRUE(Form->HotKeyEnabled());
   EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::HotKey, KRemoteOff}), RA::Done);
   EXPECT_FALSE(Form->HotKeyEnabled());
+
+  // /exit waits behind a dialog, then ends like 終了(&X), power-down included;
+  // the port still fails, and no box says so.
+  Form->SetFormShowFlg(true);
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Exit, 0}), RA::Busy);
+  Form->SetFormShowFlg(false);
+  EXPECT_FALSE(App->Terminated());
+  Form->EnvSettings()->SetPowerDownOffAppStart(true);
+  Device.Calls.clear();
+  Boxes.clear();
+  EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Exit, 0}), RA::Done);
+  EXPECT_EQ(Device.Calls, TCalls{"W0"});
+  EXPECT_TRUE(Boxes.empty());
+  EXPECT_TRUE(App->Terminated());
+  EXPECT_FALSE(Form->QueryEndSession());
+  MSG msg;
+  PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); // leave no quit message to later tests
 }
 
 TEST_F(FormMainTest, TheStartsOwnCommandWaitsForTheStatusReplyThenActsLikeItsHotKey) {

@@ -109,6 +109,18 @@ TEST_F(RemoteHandOverTest, CommandsArriveAndAnswersBecomeExitCodes) {
   EXPECT_EQ(Target.Commands.size(), 1u);
 }
 
+TEST_F(RemoteHandOverTest, ExitIsDoneOnlyOnceTheRunningProcessHasEnded) {
+  // This process plays the running instance and does not end: not done, after the bound.
+  Target.Answers = {TRemoteAnswer::Done};
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(Send({K::Exit, 0}, {10000, 20000, 30000, 50, 400}), 1);
+  EXPECT_GE(GetTickCount() - start, 350u);
+  ASSERT_EQ(Target.Commands.size(), 1u);
+  EXPECT_EQ(Target.Commands[0], (TRemoteCommand{K::Exit, 0}));
+  Target.Answers = {TRemoteAnswer::Busy};
+  EXPECT_EQ(Send({K::Exit, 0}), 3);
+}
+
 TEST_F(RemoteHandOverTest, WhileTheRunningInstanceStartsTheSenderAsksAgainThenGivesUp) {
   Target.Answers = {TRemoteAnswer::Starting, TRemoteAnswer::Starting, TRemoteAnswer::Done};
   EXPECT_EQ(Send({K::Input, 2}, {10000, 20000, 30000, 50}), 0);
