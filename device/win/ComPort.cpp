@@ -2,9 +2,12 @@
 
 #include <memory>
 
+#include "common/core/ScopedFlag.h"
 #include "common/win/CallbackGuard.h"
 #include "common/win/KCL_SystemMessage.h"
 #include "common/win/ModalLoop.h"
+#include "device/core/PortClaim.h"
+#include "device/core/SerialWatchPolicy.h"
 
 namespace kav {
 
@@ -21,13 +24,6 @@ constexpr DWORD kAllEvents = EV_RXCHAR | EV_TXEMPTY | EV_RXFLAG | EV_RING | EV_B
                              EV_RLSD | EV_RX80FULL;
 constexpr DWORD kWriteTimeoutPerByteMs = 100;
 constexpr DWORD kWriteTimeoutConstMs = 1000;
-// How often a watcher that cannot wait for events looks at the receive queue.
-constexpr DWORD kPollIntervalMs = 1;
-// A wait that comes back without any event sooner than this, with nothing
-// received, has not waited for anything: the driver only looked at the line.
-constexpr double kEmptyWaitMs = 100.0;
-// That many such waits in a row and the watcher looks at the queue itself.
-constexpr int kEmptyWaitsBeforePolling = 2;
 // How long Close waits for the watcher before it closes the port under it,
 // and again after that.
 constexpr DWORD kWatcherStopMs = 2000;
@@ -87,6 +83,9 @@ struct TComPort::TWatcher {
     return freq.QuadPart ? 1000.0 * static_cast<double>(now.QuadPart - Start.QuadPart) / static_cast<double>(freq.QuadPart) : 0.0;
   }
 
+  // Close may give up on a watcher and close the port under it; the handle
+  // value may then belong to the next open. So every driver call is preceded
+  // by a look at the stop request, and a stopped watcher touches nothing.
   bool Stopping() const { return WaitForSingleObject(Stop.Get(), 0) == WAIT_OBJECT_0; }
 
   void HandOver(DWORD Events) {
@@ -100,6 +99,7 @@ struct TComPort::TWatcher {
   bool LookAtQueue(bool* Received = nullptr) {
     COMSTAT stat{};
     DWORD errors = 0;
+    if (Stopping()) return false;
     if (!Driver->QueueState(Port, &errors, &stat)) {
       Lost(GetLastError());
       return false;
@@ -112,20 +112,23 @@ struct TComPort::TWatcher {
   void Run() {
     TKernelHandle waitEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     DWORD mask = kAllEvents;
-    bool polling = !waitEvent;
-    int emptyWaits = 0;
+    TSerialWatchPolicy policy(waitEvent.Valid());
+    if (Stopping()) return;
     if (!Driver->SetMask(Port, mask)) {
       mask = EV_RXCHAR;
+      if (Stopping()) return;
       Driver->SetMask(Port, mask);
     }
     // Events count from the mask on: a reply that arrived while the port was
     // being opened raises none and would wait for the next byte.
     if (!LookAtQueue()) return;
     for (;;) {
-      if (polling) {
+      if (Stopping()) return;
+      if (policy.Polling()) {
         // Fallback for drivers that cannot wait for line events (see below).
-        if (WaitForSingleObject(Stop.Get(), kPollIntervalMs) != WAIT_TIMEOUT) return;
+        if (WaitForSingleObject(Stop.Get(), TSerialWatchPolicy::KPollIntervalMs) != WAIT_TIMEOUT) return;
         if (!LookAtQueue()) return;
+        policy.Polled(GetTickCount64());
         continue;
       }
 
@@ -150,6 +153,9 @@ struct TComPort::TWatcher {
             Driver->WaitResult(Port, &ov, &n, TRUE);
             return;
           }
+          // The wait has completed (its event is set): nothing of it is left
+          // in flight when a stopped watcher leaves here.
+          if (Stopping()) return;
           DWORD n = 0;
           error = Driver->WaitResult(Port, &ov, &n, FALSE) ? 0 : GetLastError();
         }
@@ -157,7 +163,7 @@ struct TComPort::TWatcher {
       const double blockedMs = WaitBlockedMs(waitStart);
       if (Stopping()) return;
       if (!error && events) {
-        emptyWaits = 0;
+        policy.WaitDelivered();
         HandOver(events);
         continue;
       }
@@ -171,6 +177,7 @@ struct TComPort::TWatcher {
         // (modem lines of a port without them): received characters are
         // all the channel needs.
         mask = EV_RXCHAR;
+        if (Stopping()) return;
         Driver->SetMask(Port, mask);
         if (!LookAtQueue()) return;
         continue;
@@ -183,14 +190,9 @@ struct TComPort::TWatcher {
       // and starts and ends a thread of its own for every wait, which costs
       // it memory each time). Waiting again would only repeat that, so after
       // a few such waits in a row the watcher looks at the queue itself
-      // instead. A wait that took long, or that ended as bytes came in, still
-      // did its job and breaks the run. A driver that waits properly never
+      // instead (TSerialWatchPolicy). A driver that waits properly never
       // ends a wait empty unless we cancel it, so this costs it nothing.
-      if (!received && blockedMs < kEmptyWaitMs) {
-        if (++emptyWaits >= kEmptyWaitsBeforePolling) polling = true;
-      } else {
-        emptyWaits = 0;
-      }
+      policy.WaitEndedEmpty(blockedMs, received, GetTickCount64());
     }
   }
 };
@@ -219,6 +221,13 @@ void TComPort::SetPort(const std::wstring& Value) {
 
 void TComPort::Open() {
   if (FConnected) return;
+  // The port's claim first: another session's instance that has the port
+  // keeps it, and nothing of ours touches it (not even a failed open).
+  TKernelHandle claim(CreateMutexW(nullptr, FALSE, PortClaimName(FPort).c_str()));
+  const DWORD claimError = GetLastError();
+  // A claim that exists but refuses us was made by another account.
+  if (claim ? claimError == ERROR_ALREADY_EXISTS : claimError == ERROR_ACCESS_DENIED)
+    throw EComPortInUseElsewhere(FPort + L": 別のセッションで使用中です", ERROR_BUSY);
   // The device namespace name also reaches COM10 and above.
   const std::wstring path = L"\\\\.\\" + FPort;
   TKernelHandle port(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -282,6 +291,7 @@ void TComPort::Open() {
     throw PortError(L"監視スレッドを開始できません", FPort, error);
   }
   FGeneration = generation;
+  FClaim = std::move(claim);
   FHandle = std::move(port);
   FStopEvent = std::move(stop);
   FThread = std::move(thread);
@@ -290,7 +300,7 @@ void TComPort::Open() {
 }
 
 void TComPort::Close() {
-  if (!FConnected) return;
+  if (!FConnected || FClosing) return;
   if (FHandOverDepth > 0) {
     // The watcher waits for this very handler to return: it cannot be joined
     // from here. Close right after the handler instead.
@@ -304,10 +314,12 @@ void TComPort::Close() {
 }
 
 void TComPort::DoClose() {
+  if (FClosing) return;
   if (!FConnected || !FThread) {
     FConnected = false;
     return;
   }
+  const TScopedFlag closing(FClosing);
   // Reads and writes are synchronous on this thread, so the only transfer in
   // flight is the watcher's wait, which the watcher cancels itself (overlapped
   // requests belong to the thread that issued them).
@@ -328,6 +340,7 @@ void TComPort::DoClose() {
   FThread.Reset();
   FStopEvent.Reset();
   FHandle.Reset();
+  FClaim.Reset();
   FCloseRequested = false;
   FConnected = false;
 }
@@ -340,6 +353,7 @@ bool TComPort::WaitForWatcher(DWORD TimeoutMs) {
 
 std::size_t TComPort::WriteStr(const std::string& Str) {
   if (!FConnected) throw PortError(L"ポートが開いていません", FPort, ERROR_INVALID_HANDLE);
+  if (FClosing) throw PortError(L"ポートを閉じています", FPort, ERROR_BUSY);
   if (Str.empty()) return 0;
   TKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!done) throw PortError(L"書き込みを開始できません", FPort, GetLastError());

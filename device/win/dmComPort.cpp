@@ -54,9 +54,16 @@ void TmodComPort::SetComPort(const std::wstring& AComPort) {
 }
 
 bool TmodComPort::SendCmd(const std::string& CmdStr) {
+  // A close under way serves other processes' messages: nothing is sent from inside it.
+  if (FComPort.Closing()) return false;
   try {
     if (!FComPort.Connected()) FComPort.Open();
+    FPortInUseElsewhere = false;
+  } catch (const EComPortInUseElsewhere&) {
+    FPortInUseElsewhere = true;
+    return false;
   } catch (...) {
+    FPortInUseElsewhere = false;
     return false;
   }
   try {
