@@ -120,6 +120,13 @@ TRemoteCommandLine ParseRemoteCommandLine(const std::vector<std::wstring>& Args)
   return result;
 }
 
+std::vector<std::wstring> ResidentStartArguments(const std::vector<std::wstring>& Args) {
+  std::vector<std::wstring> kept;
+  for (const auto& arg : Args)
+    if (SameTextAscii(arg, L"/debug") || SameTextAscii(arg, L"/nonio")) kept.push_back(arg);
+  return kept;
+}
+
 TRemoteBytes EncodeRemoteCommand(const TRemoteCommand& Command) {
   TRemoteBytes out;
   out.reserve(KCommandSize);

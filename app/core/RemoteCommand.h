@@ -51,6 +51,13 @@ struct TRemoteCommandLine {
 // malformed, while without a command word it is ignored as before.
 TRemoteCommandLine ParseRemoteCommandLine(const std::vector<std::wstring>& Args);
 
+// A start with a command while nothing runs starts the resident program as a
+// process of its own and hands the command over, so that it ends itself (a
+// scheduled task or a script waits for it). The resident program gets the
+// switches of this start that it understands ("/debug", "/nonio", as given),
+// and nothing else.
+std::vector<std::wstring> ResidentStartArguments(const std::vector<std::wstring>& Args);
+
 // ---------------------------------------------------------------------------
 // Hand-over between the two processes (WM_COPYDATA).
 

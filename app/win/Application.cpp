@@ -5,6 +5,7 @@
 #include "app/core/AppExceptions.h"
 #include "app/win/ExceptionLogger.h"
 #include "common/win/MessageBoxSeam.h"
+#include "common/win/MessageFilter.h"
 #include "common/win/WindowBinding.h"
 #include "common/win/WindowClass.h"
 #include "common/win/WindowText.h"
@@ -30,8 +31,9 @@ TApplication::TApplication(HINSTANCE Instance) : FInstance(Instance) {
                             FInstance, this);
   SetToolWindowStyle();
   // A second start hands its command line over with WM_COPYDATA; an elevated
-  // instance must still accept it from a normal one.
-  if (FHandle) ChangeWindowMessageFilterEx(FHandle, WM_COPYDATA, MSGFLT_ALLOW, nullptr);
+  // instance must still accept it from a normal one, and only then does any
+  // process below our level get through (a sandboxed one must not switch the room).
+  AllowMessageWhenElevated(FHandle, WM_COPYDATA);
   GApplication = this;
 }
 

@@ -119,6 +119,12 @@ std::vector<uint64_t> CurrentStack() {
 std::vector<uint64_t> FaultStack(const CONTEXT& Context) {
   std::vector<uint64_t> result;
   HMODULE dbghelp = LoadLibraryExW(L"dbghelp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!dbghelp) {
+    // Windows 7 without KB2533623 knows no search flags: name the system folder.
+    wchar_t system[MAX_PATH];
+    const UINT len = GetSystemDirectoryW(system, MAX_PATH);
+    if (len > 0 && len < MAX_PATH) dbghelp = LoadLibraryW((std::wstring(system, len) + L"\\dbghelp.dll").c_str());
+  }
   if (!dbghelp) return result;
   using TSymInitialize = BOOL(WINAPI*)(HANDLE, PCSTR, BOOL);
   using TStackWalk64 = BOOL(WINAPI*)(DWORD, HANDLE, HANDLE, LPSTACKFRAME64, PVOID, PREAD_PROCESS_MEMORY_ROUTINE64,

@@ -9,6 +9,7 @@
 #include "common/win/KCL_VersionInfo.h"
 #include "common/win/Handles.h"
 #include "common/win/MessageBoxSeam.h"
+#include "common/win/MessageFilter.h"
 #include "common/win/MessageOnlyWindow.h"
 
 namespace kav {
@@ -18,7 +19,9 @@ namespace {
 // Class of the sender's reply window (TMessageOnlyWindow): the running
 // instance sends the status to nothing else.
 constexpr wchar_t KReplyWindowClass[] = L"KavMessageOnlyWindow";
-constexpr DWORD KStatusReplyTimeoutMs = 5000;
+// The sender waits for our answer and takes the reply at once; a window
+// that only shares the class name must not hold the UI thread up for long.
+constexpr DWORD KStatusReplyTimeoutMs = 500;
 
 bool SendStatusReply(HWND AppWindow, HWND ReplyTo, const TRemoteStatus& Status) {
   wchar_t cls[64] = {};
@@ -76,14 +79,14 @@ int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteComman
   TMessageOnlyWindow reply([&](UINT Msg, WPARAM WParam, LPARAM LParam, LRESULT& Result) {
     if (Msg != WM_COPYDATA || reinterpret_cast<HWND>(WParam) != app) return false;
     const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(LParam);
-    if (data->dwData != KCopyDataRemoteStatus) return false;
+    if (!data || data->dwData != KCopyDataRemoteStatus) return false;
     status = DecodeRemoteStatus(data->lpData, data->cbData);
     Result = status ? TRUE : FALSE;
     return true;
   });
   // An elevated start may ask a program that runs without elevation: let its
-  // answer through the message filter.
-  ChangeWindowMessageFilterEx(reply.Handle(), WM_COPYDATA, MSGFLT_ALLOW, nullptr);
+  // answer through the message filter (and nothing else from below otherwise).
+  AllowMessageWhenElevated(reply.Handle(), WM_COPYDATA);
 
   // Opened before the command goes, so the process we wait for is the one we told.
   const bool ending = Command.Kind == TRemoteCommandKind::Exit;
@@ -112,6 +115,23 @@ int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteComman
     if (!status) return KRemoteExitNotDone;
     return WriteStatusLine(FormatRemoteStatusLine(*status) + L"\r\n") ? KRemoteExitDone : KRemoteExitNotDone;
   }
+}
+
+int StartResidentAndHandOver(TSingleInstanceGuard& Guard, const TRemoteCommand& Command,
+                             const std::vector<std::wstring>& Arguments, const TRemoteWaits& Waits) {
+  const std::wstring exe = GetExeFullPath();
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  for (const auto& arg : Arguments) commandLine += L" " + arg;
+  Guard.Release();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return KRemoteExitNotDone;
+  const TKernelHandle processHandle(process.hProcess);
+  const TKernelHandle threadHandle(process.hThread);
+  return HandOverRemoteCommand(Guard, Command, Waits);
 }
 
 int ShowRemoteUsage() {

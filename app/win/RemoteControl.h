@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "app/core/RemoteCommand.h"
 
@@ -32,6 +33,14 @@ struct TRemoteWaits {
 // "/exit" returns 0 only once the running process has ended.
 int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteCommand& Command,
                           const TRemoteWaits& Waits = {});
+
+// A start with a command while nothing runs: starts this executable again
+// with Arguments (the resident program), then hands Command over to it as
+// HandOverRemoteCommand does (its deferred start-up is waited for) and
+// returns the exit code. The guard is let go first, so that the new process
+// becomes the running instance. 1 when it cannot be started.
+int StartResidentAndHandOver(TSingleInstanceGuard& Guard, const TRemoteCommand& Command,
+                             const std::vector<std::wstring>& Arguments, const TRemoteWaits& Waits = {});
 
 // A malformed command line: the usage box (caption: the product name of the
 // version resource); returns the exit code 2.

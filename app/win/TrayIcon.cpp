@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "common/win/KCFL_FormScaling.h"
 #include "common/win/WindowBinding.h"
 #include "common/win/WindowClass.h"
 
@@ -49,7 +50,19 @@ TTrayIcon::~TTrayIcon() {
   }
 }
 
-TIconHandle TTrayIcon::LoadSmallIcon(HINSTANCE Instance, int Id) {
+TIconHandle TTrayIcon::LoadSmallIcon(HINSTANCE Instance, int Id, int Dpi) {
+  // Windows 10 (1607) and later tell the size for any DPI; the program is
+  // per-monitor aware, so GetSystemMetrics keeps the DPI it started with.
+  using TGetSystemMetricsForDpi = int(WINAPI*)(int, UINT);
+  static const auto metricsForDpi = reinterpret_cast<TGetSystemMetricsForDpi>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+  if (Dpi > 0 && metricsForDpi) {
+    const int cx = metricsForDpi(SM_CXSMICON, static_cast<UINT>(Dpi));
+    const int cy = metricsForDpi(SM_CYSMICON, static_cast<UINT>(Dpi));
+    if (cx > 0 && cy > 0)
+      if (HICON icon = static_cast<HICON>(LoadImageW(Instance, MAKEINTRESOURCEW(Id), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR)))
+        return TIconHandle(icon);
+  }
   // LoadIconMetric exists only in version 6 of the common controls; a
   // process without that manifest (or an old system) takes the metric itself.
   using TLoadIconMetric = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, HICON*);
@@ -94,6 +107,24 @@ void TTrayIcon::SetImages(TIconHandle Image0, TIconHandle Image1) {
   FImages[0] = std::move(Image0);
   FImages[1] = std::move(Image1);
   Modify(NIF_ICON);
+}
+
+void TTrayIcon::SetImageResources(HINSTANCE Instance, int Id0, int Id1) {
+  FResourceInstance = Instance;
+  FResourceIds = {Id0, Id1};
+  ReloadImages();
+}
+
+bool TTrayIcon::LoadImages(int Dpi) {
+  if (!FResourceInstance) return false;
+  if (Dpi <= 0) Dpi = WindowDpi(FWnd);
+  FImages[0] = LoadSmallIcon(FResourceInstance, FResourceIds[0], Dpi);
+  FImages[1] = LoadSmallIcon(FResourceInstance, FResourceIds[1], Dpi);
+  return true;
+}
+
+void TTrayIcon::ReloadImages(int Dpi) {
+  if (LoadImages(Dpi)) Modify(NIF_ICON);
 }
 
 void TTrayIcon::SetImageIndex(int Index) {
@@ -171,7 +202,14 @@ LRESULT TTrayIcon::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
     return 0;
   }
   if (Msg == FTaskbarCreated && FTaskbarCreated != 0) {
+    // Also sent after a change of the screen's scale: the icons at its new
+    // size (the add or modify below carries them).
+    LoadImages(0);
     Show();
+    return 0;
+  }
+  if (Msg == WM_DPICHANGED) {
+    ReloadImages(HIWORD(WParam));
     return 0;
   }
   return DefWindowProcW(FWnd, Msg, WParam, LParam);

@@ -84,8 +84,7 @@ TFormMain::TFormMain(TApplication& App) : FApp(App) {
   CreatePopupMenu();
   // The tray icon is part of the window's design: it shows (grey) from now on.
   FTrayIcon = std::make_unique<TTrayIcon>(FApp.Instance(), FApp.Handle());
-  FTrayIcon->SetImages(TTrayIcon::LoadSmallIcon(FApp.Instance(), IDI_TRAY_ON),
-                       TTrayIcon::LoadSmallIcon(FApp.Instance(), IDI_TRAY_OFF));
+  FTrayIcon->SetImageResources(FApp.Instance(), IDI_TRAY_ON, IDI_TRAY_OFF);
   FTrayIcon->SetImageIndex(1);
   FTrayIcon->OnMouseDown = [this] { JvTrayIconMouseDown(); };
   FTrayIcon->OnDblClick = [this] { JvTrayIconDblClick(); };
@@ -102,7 +101,7 @@ TFormMain::~TFormMain() {
   if (FHandle) {
     KillTimer(FHandle, TMR_STARTUPPROCESS);
     KillTimer(FHandle, TMR_HOTKEYINTERVAL);
-    KillTimer(FHandle, TMR_STARTUPCOMMAND);
+    KillTimer(FHandle, TMR_STARTUPSTATUS);
     KillTimer(FHandle, TMR_LINKREFRESH);
   }
   FComInterfaceNotify.Reset();
@@ -239,7 +238,7 @@ LRESULT TFormMain::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
     switch (WParam) {
     case TMR_STARTUPPROCESS: tmrStartupProcessTimer(); return 0;
     case TMR_HOTKEYINTERVAL: tmrHotKeyIntervalTimer(); return 0;
-    case TMR_STARTUPCOMMAND: tmrStartupCommandTimer(); return 0;
+    case TMR_STARTUPSTATUS: tmrStartupStatusTimer(); return 0;
     case TMR_LINKREFRESH: tmrLinkRefreshTimer(); return 0;
     default: break;
     }
@@ -338,31 +337,34 @@ void TFormMain::tmrStartupProcessTimer() {
   EnableTimer(TMR_STARTUPPROCESS, FStartupTimerEnabled, false);
   FStartupState = TStartupState::Running;
   // Commands handed over meanwhile were asked to wait; from the end of this
-  // on they act, unless this start's own command still waits for the status reply.
+  // on they act, unless the switcher's answer to the status request is
+  // still awaited.
   const TScopeExit startupEnd([this] {
-    if (!FStartupCommandTimerEnabled) FStartupState = TStartupState::Done;
+    if (!FStartupStatusTimerEnabled) FStartupState = TStartupState::Done;
   });
   if (!FEnvSettings->ComPort().empty()) {
-    const bool portOk = RunStartupCommands(FEnvSettings->ComPort(), FEnvSettings->PowerUpOnAppStart(), Device());
+    const std::wstring port = FEnvSettings->ComPort();
+    const bool portOk = RunStartupCommands(port, FEnvSettings->PowerUpOnAppStart(), Device());
     // From here on the link follows the adapter, also while the box below is open.
     FStartupCommandsSent = true;
-    if (!portOk) ShowPortError();
-    if (FEnvSettings->HotKeyEnableOnAppStart()) SetHotKeyEnabled(true);
-    if (FStartupRemoteCommand) {
-      if (FStartupRemoteCommand->Kind == TRemoteCommandKind::HotKey) {
-        RunStartupRemoteCommand();
-      } else if (!portOk) {
-        FStartupRemoteCommand.reset(); // the start-up's port error box has said it all
-      } else {
-        // Toggles and the power-up rule need the switcher's answer to the status request.
-        FStartupCommandTimerEnabled = true;
-        SetTimer(FHandle, TMR_STARTUPCOMMAND, KStartupCommandWaitMs, nullptr);
+    if (portOk) {
+      // Toggles and the power-up rule of commands need the switcher's answer.
+      FStartupStatusTimerEnabled = true;
+      SetTimer(FHandle, TMR_STARTUPSTATUS, KStartupStatusWaitMs, nullptr);
+    } else if (Device().PortInUseElsewhere()) {
+      // Another signed-in account's instance has the switcher: nobody here
+      // asked for it yet, so no box; a key pressed here gets one.
+      try {
+        WriteAppLog(AppText::PortInUseElsewhereLog(port), KEventInfo);
+      } catch (...) {
+        Trace(L"KAV90R: log line lost: " + ExceptionMessage(std::current_exception()));
       }
+    } else {
+      ShowPortError();
     }
+    if (FEnvSettings->HotKeyEnableOnAppStart()) SetHotKeyEnabled(true);
     DoProcess_ShowMainWindow(false);
   } else {
-    // A first start sets the program up before it carries out any command.
-    FStartupRemoteCommand.reset();
     // Nothing to follow until a port is stored, and the dialog has the link meanwhile.
     FStartupCommandsSent = true;
     ShowMessageBox(FApp.Handle(), AppText::SelectComPortPrompt(ProgramModelName()), FProductName,

@@ -10,6 +10,7 @@
 #include "app/core/WindowPlacement.h"
 #include "app/win/Application.h"
 #include "app/win/FormUtil.h"
+#include "app/win/TrayIcon.h"
 #include "common/win/KCFL_FormScaling.h"
 #include "settings/win/clsEnvSettings.h"
 
@@ -130,6 +131,8 @@ void TFormMain::WMDpiChanged(int Dpi, const RECT& Suggested) {
                Suggested.bottom - Suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
   LayoutControls();
   if (inCorner) DoProcess_PlaceWindow();
+  // The notification area may have changed its scale too.
+  FTrayIcon->ReloadImages();
 }
 
 void TFormMain::DoProcess_ShowMainWindow(bool Force) {

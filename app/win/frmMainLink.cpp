@@ -22,7 +22,10 @@ TRemoteAnswer TFormMain::DoProcess_RemoteCommand(const TRemoteCommand& Command) 
     return TRemoteAnswer::NotUnderstood;
   // Whatever the person is answering comes first: nothing changes behind a
   // dialog, a question or a box (a nested command included).
-  if (FFormShowFlg || OpenMessageBoxCount() > 0 || FRemoteCommandRunning) return TRemoteAnswer::Busy;
+  // A close of the port serves other processes' messages while it waits: a
+  // command arriving inside it waits its turn too.
+  if (FFormShowFlg || OpenMessageBoxCount() > 0 || FRemoteCommandRunning || FClosingPort || Device().Closing())
+    return TRemoteAnswer::Busy;
   if (FStartupState != TStartupState::Done) return TRemoteAnswer::Starting;
   const TScopedFlag running(FRemoteCommandRunning);
   if (Command.Kind == TRemoteCommandKind::Exit) {
@@ -52,31 +55,11 @@ TRemoteAnswer TFormMain::GetRemoteStatus(TRemoteStatus& Status) const {
   return TRemoteAnswer::Done;
 }
 
-void TFormMain::tmrStartupCommandTimer() {
-  // Nothing happens behind a dialog or a box the person opened meanwhile:
-  // the command waits until they are closed.
-  if (FFormShowFlg || OpenMessageBoxCount() > 0) {
-    SetTimer(FHandle, TMR_STARTUPCOMMAND, KStartupCommandWaitMs, nullptr);
-    return;
-  }
-  KillTimer(FHandle, TMR_STARTUPCOMMAND);
-  FStartupCommandTimerEnabled = false;
+void TFormMain::tmrStartupStatusTimer() {
+  // The status reply has come (or will not come): commands act from now on.
+  KillTimer(FHandle, TMR_STARTUPSTATUS);
+  FStartupStatusTimerEnabled = false;
   FStartupState = TStartupState::Done;
-  RunStartupRemoteCommand();
-}
-
-void TFormMain::RunStartupRemoteCommand() {
-  if (!FStartupRemoteCommand) return;
-  const TRemoteCommand command = *FStartupRemoteCommand;
-  FStartupRemoteCommand.reset();
-  // The person sees this start: the command acts exactly like its hot key,
-  // port error box included, since nobody else could learn of a failure.
-  if (command.Kind == TRemoteCommandKind::HotKey) {
-    SetHotKeyEnabled(command.Value == KRemoteOn);
-    return;
-  }
-  const auto plan = PlanRemoteCommand(command, FAv90RStat, FEnvSettings->PowerUpOnHotKeyCtrl());
-  if (ExecuteHotKeyAction(plan, Device()) == THotKeyActionResult::PortError) ShowPortError();
 }
 
 void TFormMain::ShowPortError() {
@@ -100,16 +83,18 @@ void TFormMain::WMDeviceChange(WPARAM Event, LPARAM Data) {
   const TDeviceNotice notice = ReadDeviceNotice(Data);
   const std::wstring& port = FEnvSettings->ComPort();
   if (notice.Kind == TDeviceNotice::TKind::Other) return;
-  if (notice.Kind == TDeviceNotice::TKind::Port && !SamePortName(port, notice.PortName)) return;
+  // A port notice by another name may still be ours: some drivers report the
+  // device's friendly name instead of "COM5". Such a notice counts like an
+  // interface notice, which names no port at all: by what is present now.
+  const bool ours = notice.Kind == TDeviceNotice::TKind::Port && SamePortName(port, notice.PortName);
 
   if (Event == DBT_DEVICEARRIVAL) {
-    ArmLinkRefresh(notice.Kind == TDeviceNotice::TKind::Port ? FLinkRefresh.PortArrived()
-                                                             : FLinkRefresh.InterfaceArrived());
+    ArmLinkRefresh(ours ? FLinkRefresh.PortArrived() : FLinkRefresh.InterfaceArrived());
     return;
   }
-  // Gone: close at once, without a word (nobody pressed anything). An
-  // interface notice names no port; it counts when the stored one is gone.
-  if (notice.Kind == TDeviceNotice::TKind::ComInterface && SerialPortPresent(port)) return;
+  // Gone: close at once, without a word (nobody pressed anything), when it
+  // was the stored port or the stored port is gone.
+  if (!ours && SerialPortPresent(port)) return;
   CloseLink();
 }
 
@@ -174,8 +159,8 @@ void TFormMain::DoProcess_RcvBlackoutStat(bool Stat) {
 void TFormMain::DoProcess_RcvSelectChannel(int32_t Channel) {
   FAv90RStat.FSelChannel = Channel;
   SetLabel(IDC_LBL_SELCHANNELSTAT, AppText::SelChannelText(Channel));
-  // The input comes last in a status reply: the start's own command need not wait longer.
-  if (FStartupCommandTimerEnabled) SetTimer(FHandle, TMR_STARTUPCOMMAND, USER_TIMER_MINIMUM, nullptr);
+  // The input comes last in a status reply: commands need not wait longer.
+  if (FStartupStatusTimerEnabled) tmrStartupStatusTimer();
 }
 
 } // namespace kav

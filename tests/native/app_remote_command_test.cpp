@@ -70,6 +70,10 @@ TEST(RemoteCommandLine, ExistingSwitchesMayStandBesideACommand) {
   EXPECT_TRUE(IsCommand({L"/status", L"/handle", L"on"}, K::Status, 0));
   EXPECT_EQ(KindOf({L"/HANDLE", L"/status"}), TLine::None);
   EXPECT_TRUE(IsCommand({L"/blackout", L"on", L"/HANDLE"}, K::Blackout, KRemoteOn));
+  // The resident program a command starts gets this start's switches, as given, and nothing else.
+  EXPECT_EQ(ResidentStartArguments({L"/Debug", L"/power", L"on", L"/HANDLE", L"12", L"/NONIO"}),
+            (std::vector<std::wstring>{L"/Debug", L"/NONIO"}));
+  EXPECT_TRUE(ResidentStartArguments({L"/input", L"2"}).empty());
 }
 
 TEST(RemoteCommandLine, WithoutCommandWordEverythingStaysAsBefore) {

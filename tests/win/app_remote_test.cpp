@@ -13,6 +13,8 @@
 #include "app/win/Application.h"
 #include "app/win/RemoteControl.h"
 #include "app/win/SingleInstance.h"
+#include "common/win/Handles.h"
+#include "common/win/MessageOnlyWindow.h"
 #include "tests/win/support/FileSystem.h"
 #include "tests/win/support/MessagePump.h"
 
@@ -183,6 +185,24 @@ TEST_F(RemoteHandOverTest, OnlyExactCommandsAreActedOnAndTheStatusGoesOnlyToARep
     EXPECT_EQ(Serve(&Target, App.Handle(), reinterpret_cast<WPARAM>(notReply), KCopyDataRemoteCommand, status.data(),
                     status.size()),
               static_cast<LRESULT>(TRemoteAnswer::NotDone));
+
+  // A window that merely shares the reply window's class, on a thread that
+  // takes no messages, holds this (the user-interface) thread up briefly only.
+  std::atomic<HWND> hung{nullptr};
+  const kav::TKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread other([&] {
+    const TMessageOnlyWindow window([](UINT, WPARAM, LPARAM, LRESULT&) { return false; });
+    hung = window.Handle();
+    WaitForSingleObject(release.Get(), 20000);
+  });
+  while (!hung) Sleep(10);
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(Serve(&Target, App.Handle(), reinterpret_cast<WPARAM>(hung.load()), KCopyDataRemoteCommand, status.data(),
+                  status.size()),
+            static_cast<LRESULT>(TRemoteAnswer::NotDone));
+  EXPECT_LT(GetTickCount() - start, 2000u);
+  SetEvent(release.Get());
+  other.join();
 }
 
 TEST(RemoteHandOver, NoRunningWindowMeansNotDone) {

@@ -20,6 +20,8 @@ public:
   bool PowerResult = true;
   bool FrameResult = true;
   bool StatusResult = true;
+  bool ClosingNow = false;      // a close is under way
+  bool InUseElsewhere = false;  // the last open found the port in another session's hands
   std::function<void()> OnSelectChannel; // runs after the call is noted; may throw
   std::function<void()> OnClosePort;     // likewise
 
@@ -47,6 +49,8 @@ public:
     if (OnClosePort) OnClosePort();
   }
   bool Connected() const override { return false; }
+  bool Closing() const override { return ClosingNow; }
+  bool PortInUseElsewhere() const override { return InUseElsewhere; }
 };
 
 } // namespace kavtest
