@@ -343,13 +343,9 @@ TEST(DeviceSerialWatch, EmptyWaitsTurnToPollingThatTriesARealWaitAgainAfterAMinu
   using P = kav::TSerialWatchPolicy;
   static_assert(P::KPollIntervalMs >= 10 && P::KPollIntervalMs <= 15);
   P policy(true);
-  EXPECT_FALSE(policy.Polling());
   // A long wait, or one that ended as bytes came in, did its job and breaks a run.
-  policy.WaitEndedEmpty(1.0, false, 0);
-  policy.WaitEndedEmpty(P::KEmptyWaitMs, false, 0);
-  policy.WaitEndedEmpty(1.0, true, 0);
-  policy.WaitDelivered();
-  policy.WaitEndedEmpty(1.0, false, 0);
+  for (const auto& [ms, received] : {std::pair{1.0, false}, {P::KEmptyWaitMs, false}, {1.0, true}, {1.0, false}})
+    policy.WaitEndedEmpty(ms, received, 0);
   EXPECT_FALSE(policy.Polling());
   policy.WaitEndedEmpty(1.0, false, 1000);
   ASSERT_TRUE(policy.Polling());
@@ -357,11 +353,9 @@ TEST(DeviceSerialWatch, EmptyWaitsTurnToPollingThatTriesARealWaitAgainAfterAMinu
   EXPECT_TRUE(policy.Polling());
   policy.Polled(1000 + P::KPollingPeriodMs);
   EXPECT_FALSE(policy.Polling());
-  // The count starts afresh: one empty wait is not yet a run.
-  policy.WaitEndedEmpty(1.0, false, 70000);
+  policy.WaitEndedEmpty(1.0, false, 70000); // a new run starts from nothing
   EXPECT_FALSE(policy.Polling());
-  // Without anything to wait with, the watcher polls for good.
-  P cannotWait(false);
+  P cannotWait(false); // nothing to wait with: it polls for good
   cannotWait.Polled(10 * P::KPollingPeriodMs);
   EXPECT_TRUE(cannotWait.Polling());
 }

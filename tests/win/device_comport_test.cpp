@@ -200,9 +200,22 @@ TEST(DeviceComPort, PortHeldByAnotherProgramFailsUntilReleased) {
   EXPECT_THROW(rx.Port.Open(), kav::EComPortError);
   EXPECT_FALSE(rx.Port.Connected());
   ASSERT_EQ(sim.Command("hold 0"), "ok");
+  // Another session's instance of ours holds the machine-wide claim: the
+  // port is left alone, free for the one that has the claim.
+  const std::wstring claim = kav::PortClaimName(sim.Port());
+  {
+    const kav::TKernelHandle other(CreateMutexW(nullptr, FALSE, claim.c_str()));
+    EXPECT_THROW(rx.Port.Open(), kav::EComPortInUseElsewhere);
+    EXPECT_TRUE(kav::TKernelHandle(CreateFileW((L"\\\\.\\" + sim.Port()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                               nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)).Valid());
+  }
   rx.Port.Open();
   EXPECT_TRUE(rx.Port.Connected());
   EXPECT_EQ(rx.Port.WriteStr("\x1b" "C\r"), 3u);
+  // The claim is ours while the port is open, nobody's after.
+  EXPECT_TRUE(kav::TKernelHandle(OpenMutexW(SYNCHRONIZE, FALSE, claim.c_str())).Valid());
+  rx.Port.Close();
+  EXPECT_FALSE(kav::TKernelHandle(OpenMutexW(SYNCHRONIZE, FALSE, claim.c_str())).Valid());
 }
 
 TEST(DeviceComPort, CtsHeldLowEndsTheWriteAfterItsTimeOutWithoutFailure) {
@@ -354,12 +367,33 @@ TEST(DeviceComPort, CloseEndsAWaitTheDriverWillNotCancelByClosingThePort) {
   TReceiver rx(sim.Port(), driver);
   rx.Port.Open();
   ASSERT_TRUE(PumpUntil([&] { return driver->Waits > 0; }, 5000));
+  // Another process's command, sent while Close waits for the watcher: the
+  // close under way is its close too, and nothing can be written then.
+  bool closing = false, wrote = false;
+  kav::TMessageOnlyWindow target([&](UINT Msg, WPARAM, LPARAM, LRESULT&) {
+    if (Msg != WM_APP) return false;
+    closing = rx.Port.Closing();
+    rx.Port.Close();
+    try {
+      wrote = rx.Port.WriteStr("\x1b" "W1\r") > 0;
+    } catch (const kav::EComPortError&) {
+    }
+    return true;
+  });
+  std::thread sender([&] {
+    Sleep(500);
+    SendMessageW(target.Handle(), WM_APP, 0, 0);
+  });
   const ULONGLONG t0 = GetTickCount64();
   rx.Port.Close();
   const ULONGLONG took = GetTickCount64() - t0;
+  sender.join();
+  EXPECT_TRUE(closing);
+  EXPECT_FALSE(wrote);
   EXPECT_GE(took, 1900u); // it did wait for the watcher first
   EXPECT_LT(took, 3500u);
   EXPECT_FALSE(rx.Port.Connected());
+  EXPECT_TRUE(sim.Frames().empty());
   ASSERT_TRUE(PumpUntil([&] { return driver->WaitEnded.load(); }, 2000)) << "the watcher's wait never ended";
   // The port was released: another channel opens it and works.
   TReceiver other(sim.Port());
@@ -371,22 +405,14 @@ TEST(DeviceComPort, CloseEndsAWaitTheDriverWillNotCancelByClosingThePort) {
 namespace {
 
 // A quiet driver whose first look at the queue hangs until released, then
-// reports a byte queued; it counts every call made once the channel has
+// reports a byte queued; it counts the calls made once the channel has
 // given up on its watcher.
 struct THangingLookDriver : TQuietWaitDriver {
-  std::atomic<bool> Hold{true};
-  std::atomic<bool> Looking{false};
-  std::atomic<bool> Abandoned{false};
+  std::atomic<bool> Hold{true}, Looking{false}, Abandoned{false};
   std::atomic<int> CallsAfterAbandon{0};
-  void Count() {
-    if (Abandoned) ++CallsAfterAbandon;
-  }
-  BOOL SetMask(HANDLE, DWORD) override {
-    Count();
-    return TRUE;
-  }
+  BOOL SetMask(HANDLE, DWORD) override { return Count(TRUE); }
   BOOL QueueState(HANDLE, DWORD* Errors, COMSTAT* Stat) override {
-    Count();
+    Count(TRUE);
     Looking = true;
     while (Hold) Sleep(5);
     *Errors = 0;
@@ -395,12 +421,11 @@ struct THangingLookDriver : TQuietWaitDriver {
     return TRUE;
   }
   BOOL WaitEvent(HANDLE Port, DWORD* Events, OVERLAPPED* Ov) override {
-    Count();
-    return TQuietWaitDriver::WaitEvent(Port, Events, Ov);
+    return Count(TQuietWaitDriver::WaitEvent(Port, Events, Ov));
   }
-  BOOL CancelWait(HANDLE Port, OVERLAPPED* Ov) override {
-    Count();
-    return TQuietWaitDriver::CancelWait(Port, Ov);
+  BOOL Count(BOOL Result) {
+    if (Abandoned) ++CallsAfterAbandon;
+    return Result;
   }
 };
 
@@ -420,60 +445,4 @@ TEST(DeviceComPort, AWatcherThatCloseGaveUpOnTouchesThePortNoMore) {
   driver->Hold = false; // it comes back late, with a byte "queued"
   PumpFor(500);
   EXPECT_EQ(driver->CallsAfterAbandon.load(), 0) << "the old handle value may belong to the next open";
-}
-
-TEST(DeviceComPort, APortClaimedInAnotherSessionIsLeftAlone) {
-  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
-  TReceiver rx(sim.Port());
-  const std::wstring claim = kav::PortClaimName(sim.Port());
-  {
-    // Another session's instance has the port, and with it the claim.
-    const kav::TKernelHandle other(CreateMutexW(nullptr, FALSE, claim.c_str()));
-    ASSERT_TRUE(other.Valid());
-    EXPECT_THROW(rx.Port.Open(), kav::EComPortInUseElsewhere);
-    EXPECT_FALSE(rx.Port.Connected());
-    // Left free for the one that has the claim.
-    const kav::TKernelHandle raw(CreateFileW((L"\\\\.\\" + sim.Port()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-    EXPECT_TRUE(raw.Valid());
-  }
-  // Ours while the port is open, nobody's once it is closed.
-  rx.Port.Open();
-  EXPECT_TRUE(kav::TKernelHandle(OpenMutexW(SYNCHRONIZE, FALSE, claim.c_str())).Valid());
-  rx.Port.Close();
-  EXPECT_FALSE(kav::TKernelHandle(OpenMutexW(SYNCHRONIZE, FALSE, claim.c_str())).Valid());
-}
-
-TEST(DeviceComPort, AMessageServedWhileClosingNeitherWritesNorClosesAgain) {
-  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
-  auto driver = std::make_shared<TStuckWaitDriver>(); // Close waits for this watcher about 2 s
-  TReceiver rx(sim.Port(), driver);
-  rx.Port.Open();
-  ASSERT_TRUE(PumpUntil([&] { return driver->Waits > 0; }, 5000));
-  bool served = false, closing = false, wrote = false;
-  // Another process's command, sent while Close waits for the watcher.
-  kav::TMessageOnlyWindow target([&](UINT Msg, WPARAM, LPARAM, LRESULT& Result) {
-    if (Msg != WM_APP) return false;
-    served = true;
-    closing = rx.Port.Closing();
-    rx.Port.Close(); // the close under way is this close
-    try {
-      rx.Port.WriteStr("\x1b" "W1\r");
-      wrote = true;
-    } catch (const kav::EComPortError&) {
-    }
-    Result = 0;
-    return true;
-  });
-  std::thread sender([&] {
-    Sleep(500);
-    SendMessageW(target.Handle(), WM_APP, 0, 0);
-  });
-  rx.Port.Close();
-  sender.join();
-  EXPECT_TRUE(served && closing);
-  EXPECT_FALSE(wrote);
-  EXPECT_FALSE(rx.Port.Connected());
-  PumpFor(300);
-  EXPECT_TRUE(sim.Frames().empty());
 }
