@@ -310,7 +310,10 @@ void TFormMain::LayoutControls() {
   InvalidateRect(FHandle, nullptr, TRUE);
 }
 
-void TFormMain::SetLabel(int Id, const std::wstring& Text) { SetWindowTextW(Control(Id), Text.c_str()); }
+void TFormMain::SetLabel(int Id, const std::wstring& Text) {
+  SetWindowTextW(Control(Id), Text.c_str());
+  if (FOnStatusChanged) FOnStatusChanged();
+}
 
 void TFormMain::CreatePopupMenu() {
   FPopupMenu.Reset(::CreatePopupMenu());
@@ -490,6 +493,7 @@ void TFormMain::ApplicationException(const std::exception_ptr& E) {
 void TFormMain::tmrStartupProcessTimer() {
   EnableTimer(TMR_STARTUPPROCESS, FStartupTimerEnabled, false);
   FStartupState = TStartupState::Running;
+  if (FOnStatusChanged) FOnStatusChanged(); // the status can be read from now on
   struct TStartupEnd {
     TFormMain& Self;
     ~TStartupEnd() {
@@ -833,6 +837,7 @@ void TFormMain::pmiEnvSettingClick() {
       FFormShowFlg = false;
     }
     Device().SetComPort(FEnvSettings->ComPort());
+    if (FOnStatusChanged) FOnStatusChanged(); // the port may have changed
   } catch (...) {
     // Left set, the flag would grey the tray menu (exit included) for the
     // rest of the run.
