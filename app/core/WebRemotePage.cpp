@@ -20,6 +20,7 @@ h1{font-size:1.15rem;margin:4px 0 10px}
 dl{display:grid;grid-template-columns:1fr auto;gap:6px 10px;margin:0 0 12px;background:#fff;border-radius:8px;padding:12px}
 dt{color:#555}
 dd{margin:0;font-weight:bold;text-align:right}
+dl.stale dd{color:#9a9ca3}
 .buttons{display:grid;grid-template-columns:1fr 1fr;gap:10px;margin-bottom:10px}
 .inputs{display:grid;grid-template-columns:repeat(4,1fr);gap:10px}
 button{font:inherit;font-size:1.05rem;min-height:58px;border-radius:10px;border:1px solid #b9bcc4;background:#fff;color:#1d1d1f;touch-action:manipulation}
@@ -82,6 +83,7 @@ function show() {
   $("blackout").textContent = s ? on(s.blackout) : "－";
   $("input").textContent = s && s.input > 0 ? String(s.input) : "－";
   $("port").textContent = s ? (s.port || "未設定") : "－";
+  document.querySelector("dl").classList.toggle("stale", !online); // last known values only
   $("btnPower").textContent = "電源 " + (s ? on(s.power) : "");
   $("btnPower").classList.toggle("on", !!s && s.power === "on");
   $("btnBlackout").textContent = "ブラックアウト " + (s ? on(s.blackout) : "");
