@@ -382,6 +382,11 @@ void THttpRemoteServer::TImpl::Accept() {
 }
 
 void THttpRemoteServer::TImpl::Run() noexcept {
+  // A name for debuggers and profilers (Windows 10 1607 and later).
+  using TSetThreadDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  if (const auto set = reinterpret_cast<TSetThreadDescription>(
+          reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription"))))
+    set(GetCurrentThread(), L"kav-http");
   // A handler that throws loses its connection, not the server.
   for (;;) {
     try {
