@@ -252,8 +252,26 @@ private:
     FResponse.prepare_payload();
     FStream.expires_after(std::chrono::seconds(KHttpIdleSeconds));
     http::async_write(FStream, FResponse, [self = shared_from_this(), KeepAlive](error_code Ec, std::size_t) {
-      if (Ec || !KeepAlive) return self->Close();
+      if (Ec) return self->Close();
+      if (!KeepAlive) return self->Linger();
       self->ReadRequest();
+    });
+  }
+
+  // Closing with unread bytes (a refused body) would reset the connection
+  // and could destroy the answer on its way: end our side, read what is
+  // left for a moment, then close.
+  void Linger() {
+    error_code ignored;
+    FStream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    FStream.expires_after(std::chrono::seconds(2)); // one deadline for all the reads below
+    LingerRead();
+  }
+
+  void LingerRead() {
+    FStream.async_read_some(asio::buffer(FDrain), [self = shared_from_this()](error_code Ec, std::size_t) {
+      if (Ec) return self->Close();
+      self->LingerRead();
     });
   }
 
