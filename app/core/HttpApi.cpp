@@ -56,9 +56,16 @@ std::optional<TRemoteCommand> CommandOfPath(const std::string& Path) {
   if (slash == std::string::npos || slash == 0 || rest.find('/', slash + 1) != std::string::npos) return std::nullopt;
   const std::vector<std::wstring> args = {L"/" + FromUtf8(rest.substr(0, slash)), FromUtf8(rest.substr(slash + 1))};
   const TRemoteCommandLine line = ParseRemoteCommandLine(args);
-  if (line.Kind != TRemoteCommandLine::TKind::Command || line.Command.Kind == TRemoteCommandKind::Status)
-    return std::nullopt;
-  return line.Command;
+  if (line.Kind != TRemoteCommandLine::TKind::Command) return std::nullopt;
+  // Only the switcher and hot-key commands: a command the command line
+  // gains later is not on the network until it is added here.
+  switch (line.Command.Kind) {
+  case TRemoteCommandKind::Power:
+  case TRemoteCommandKind::Blackout:
+  case TRemoteCommandKind::Input:
+  case TRemoteCommandKind::HotKey: return line.Command;
+  default: return std::nullopt;
+  }
 }
 
 THttpAction Reject(int Status, const char* Allow = nullptr) {

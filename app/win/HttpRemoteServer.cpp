@@ -25,6 +25,7 @@
 
 #include "app/core/HttpApi.h"
 #include "app/core/WebRemotePage.h"
+#include "app/win/RemoteControl.h"
 #include "app/win/frmMain.h"
 #include "common/win/KCL_AppData.h"
 #include "settings/win/IniFile.h"
@@ -431,17 +432,9 @@ void THttpRemoteServer::TImpl::Publish(const TRemoteStatus& Status) {
 }
 
 TRemoteAnswer THttpRemoteServer::TImpl::HandOver(const TRemoteCommand& Command) const {
-  // The same message a second start sends; WPARAM 0: no reply window.
-  const TRemoteBytes bytes = EncodeRemoteCommand(Command);
-  COPYDATASTRUCT data{};
-  data.dwData = KCopyDataRemoteCommand;
-  data.cbData = static_cast<DWORD>(bytes.size());
-  data.lpData = const_cast<uint8_t*>(bytes.data());
-  DWORD_PTR result = 0;
-  if (!SendMessageTimeoutW(FAppWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_BLOCK | SMTO_ABORTIFHUNG,
-                           KHandOverTimeoutMs, &result))
-    return TRemoteAnswer::NotUnderstood;
-  return static_cast<TRemoteAnswer>(static_cast<int32_t>(result));
+  // The same message a second start sends; no reply window.
+  return SendRemoteCommand(FAppWindow, 0, Command, SMTO_BLOCK | SMTO_ABORTIFHUNG, KHandOverTimeoutMs)
+      .value_or(TRemoteAnswer::NotUnderstood);
 }
 
 void THttpRemoteServer::TImpl::AddStream(const std::shared_ptr<TSession>& Session) {

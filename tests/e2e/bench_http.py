@@ -1,19 +1,11 @@
 #!/usr/bin/env python3
-"""Benchmark of the network remote under Wine (not a test: it prints figures
-and writes them to <work-dir>/bench/bench_http.json).
-
+"""Benchmark of the network remote under Wine (prints figures, writes
+<build>/<win64|win32>/bench/bench_http.json; not a test).
   bench_http.py [--build DIR] [--requests 100] [--idle 30]
-
-Runs the stripped program (the build the tests choose) with [Remote]
-HttpPort on loopback and the simulator on COM5. Figures:
-  * HTTP request -> frame on the wire: from just before a new connection
-    sends POST /api/input/N to the simulator's time stamp of the frame
-    (median, p95, max), and the answer's round trip;
-  * idle wake-ups (context switches) per second of the server thread
-    ("kav-http") and of the whole process, with no client and with one
-    event stream open;
-  * the stripped size of the program.
-"""
+The stripped program, [Remote] HttpPort on loopback, the simulator on COM5:
+HTTP request (a new connection) -> frame on the wire and -> answer; idle
+wake-ups of the server thread ("kav-http") and the process, without a
+client and with one event stream; the stripped sizes."""
 
 import argparse
 import http.client

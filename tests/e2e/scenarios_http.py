@@ -37,25 +37,23 @@ def remote_section(port, key=None, address=None):
 
 
 class Api:
-    """Requests to the program's server on 127.0.0.1:port."""
+    """Requests to the program's server on 127.0.0.1:port, with the key unless key=False."""
 
     def __init__(self, port, key=None):
-        self.port = port
-        self.key = key
+        self.port, self.key = port, key
 
     def request(self, method, path, headers=None, body=None, key=True):
-        h = {"Authorization": "Bearer " + self.key} if key and self.key else {}
-        h.update(headers or {})
+        h = dict({"Authorization": "Bearer " + self.key} if key and self.key else {}, **(headers or {}))
         c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
         try:
             c.request(method, path, body=body, headers=h)
             r = c.getresponse()
             data = r.read()
-            log("%s %s -> %d %s" % (method, path, r.status, data[:120]))
-            check_eq(r.getheader("Cache-Control"), "no-store", "Cache-Control of %s %s" % (method, path))
-            return r.status, data, r
         finally:
             c.close()
+        log("%s %s -> %d %s" % (method, path, r.status, data[:100]))
+        check_eq(r.getheader("Cache-Control"), "no-store", "Cache-Control of %s %s" % (method, path))
+        return r.status, data, r
 
     def json(self, method, path, **kw):
         status, data, _ = self.request(method, path, **kw)
@@ -63,11 +61,9 @@ class Api:
 
     def raw(self, data):
         """Sends bytes as they are; returns the status code of the answer."""
-        with socket.create_connection(("127.0.0.1", self.port), timeout=30) as s:
-            s.sendall(data)
-            answer = s.recv(4096)
-        log("raw %r -> %r" % (data[:60], answer[:60]))
-        return int(answer.split(b" ")[1])
+        with socket.create_connection(("127.0.0.1", self.port), timeout=30) as c:
+            c.sendall(data)
+            return int(c.recv(4096).split(b" ")[1])
 
     def status(self):
         code, body = self.json("GET", "/api/status")
@@ -76,43 +72,27 @@ class Api:
 
 
 class EventStream:
-    """GET /api/events on a socket of its own; events collected as they come."""
+    """GET /api/events on a socket of its own."""
 
     def __init__(self, api):
         self.sock = socket.create_connection(("127.0.0.1", api.port), timeout=30)
-        self.sock.sendall(("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n\r\n"
-                           % (api.port, api.key)).encode())
+        self.sock.sendall(b"GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n\r\n"
+                          % (api.port, api.key.encode()))
         self.buf = b""
-        self.events = []
-        self.head = True
-        wait_for(lambda: self._read() or b"\r\n\r\n" in self.buf, 10, "event head")
-        head, self.buf = self.buf.split(b"\r\n\r\n", 1)
-        self.head = False
-        check(head.startswith(b"HTTP/1.1 200"), "event stream answer: %r" % head)
-        check(b"Content-Type: text/event-stream" in head, "event stream type: %r" % head)
 
-    def _read(self):
-        while select.select([self.sock], [], [], 0)[0]:
-            chunk = self.sock.recv(4096)
-            if not chunk:
-                return None
+    def events(self):
+        while select.select([self.sock], [], [], 0)[0] and (chunk := self.sock.recv(4096)):
             self.buf += chunk
-        while not self.head and b"\n\n" in self.buf:
-            block, self.buf = self.buf.split(b"\n\n", 1)
-            lines = block.decode().split("\n")
-            if "event: status" in lines:
-                self.events.append(json.loads(next(l[6:] for l in lines if l.startswith("data: "))))
-        return None
+        head, _, body = self.buf.partition(b"\r\n\r\n")
+        check(not body or head.startswith(b"HTTP/1.1 200") and b"Content-Type: text/event-stream" in head,
+              "event stream answer: %r" % head)
+        return [json.loads(block.split(b"data: ", 1)[1]) for block in body.split(b"\n\n")[:-1]
+                if block.startswith(b"event: status\n")]
 
     def wait(self, expected, what):
-        def ok():
-            self._read()
-            return self.events and all(self.events[-1][k] == v for k, v in expected.items())
-        wait_for(ok, 10, "event %s" % what)
-        return self.events[-1]
-
-    def close(self):
-        self.sock.close()
+        """The last event, once it holds the expected values."""
+        return wait_for(lambda: (lambda e: e[-1] if e and all(e[-1][k] == v for k, v in expected.items()) else None)(
+            self.events()), 10, "event " + what)
 
 
 def post_command(s, api, path, frames, labels):
@@ -182,7 +162,7 @@ def http_api_commands_status_events_and_errors(s):
     check(not s.message_boxes(), "a box after the port error: %r" % s.message_boxes())
     s.sim.control("return")
     check_eq(s.sim.frame_texts(), frames, "frames after 409 and 503")
-    events.close()
+    events.sock.close()
 
     # At most 16 connections; an idle one is closed after 10 s.
     idle = [socket.create_connection(("127.0.0.1", port), timeout=30) for _ in range(16)]
@@ -242,19 +222,11 @@ class Browser:
         return answer["value"]
 
     def wait(self, what, ok, timeout=15):
-        try:
-            return wait_for(lambda: (lambda v: v if ok(v) else None)(self.do("read")), timeout, what, 0.2)
-        except Exception:
-            log("page shows %r" % self.do("read"))
-            raise
+        return wait_for(lambda: (lambda v: v if ok(v) else None)(self.do("read")), timeout, what, 0.2)
 
     def close(self):
-        try:
-            self.do("quit")
-            self.proc.wait(20)
-        except Exception:
-            self.proc.kill()
-            self.proc.wait()
+        self.proc.stdin.close()  # the driver closes the browser at the end of its input
+        self.proc.wait(30)
 
 
 @scenario(timeout=300)

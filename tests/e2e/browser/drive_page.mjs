@@ -7,7 +7,7 @@
 //   {"op":"click","name":N}                   the button named N
 //   {"op":"read"}                             the values, banner and highlighted buttons
 //   {"op":"screenshot","path":P}
-//   {"op":"quit"}
+// The browser closes when the input ends.
 import { createInterface } from "node:readline";
 import { chromium } from "playwright-core";
 
@@ -41,7 +41,6 @@ const ops = {
     });
   },
   async screenshot(c) { await page.screenshot({ path: c.path, fullPage: true }); return {}; },
-  async quit() { if (context) await context.close(); context = null; return {}; },
 };
 
 const lines = createInterface({ input: process.stdin });
@@ -55,6 +54,5 @@ for await (const line of lines) {
     answer = { ok: false, error: String(e && e.message || e) };
   }
   process.stdout.write(JSON.stringify(answer) + "\n");
-  if (c.op === "quit") break;
 }
 if (context) await context.close();
