@@ -66,7 +66,10 @@ if ! command -v npm >/dev/null; then
 fi
 BROWSER_DIR="$(cd "$(dirname "$0")/.." && pwd)/tests/e2e/browser"
 want=$(sed -n '/"node_modules\/playwright-core"/,/version/s/.*"version": "\(.*\)".*/\1/p' "$BROWSER_DIR/package-lock.json")
-have=$(sed -n 's/.*"version": "\(.*\)".*/\1/p' "$BROWSER_DIR/node_modules/playwright-core/package.json" 2>/dev/null | head -n1)
+have=""
+if [ -f "$BROWSER_DIR/node_modules/playwright-core/package.json" ]; then
+  have=$(sed -n 's/.*"version": "\(.*\)".*/\1/p' "$BROWSER_DIR/node_modules/playwright-core/package.json" | head -n1)
+fi
 if [ "$want" != "$have" ]; then
   (cd "$BROWSER_DIR" && npm ci --no-audit --no-fund --ignore-scripts --loglevel=error </dev/null >/dev/null)
 fi
