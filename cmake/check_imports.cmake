@@ -24,3 +24,11 @@ endforeach()
 if(bad)
   message(FATAL_ERROR "imports DLLs that could be planted beside the program: ${bad}")
 endif()
+# Functions newer than the oldest Windows the program supports are looked up
+# at run time: an import of one would keep the program from starting there
+# (SetDefaultDllDirectories: Windows 7 only with its update KB2533623).
+foreach(fn SetDefaultDllDirectories AddDllDirectory GetDpiForWindow GetSystemMetricsForDpi)
+  if(dump MATCHES "[ \t]${fn}[\r\n]")
+    message(FATAL_ERROR "imports ${fn}, which older supported Windows versions lack")
+  endif()
+endforeach()

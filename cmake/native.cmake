@@ -20,3 +20,8 @@ if(KAV_BUILD_TESTS)
   add_test(NAME core_tests COMMAND core_tests)
   set_tests_properties(core_tests PROPERTIES TIMEOUT 300)
 endif()
+
+# The shell scripts: they parse, and a run under Wine starts the same way for
+# the 32-bit program and its 64-bit twin (stub loaders play Wine).
+add_test(NAME scripts_wine_env COMMAND bash ${CMAKE_SOURCE_DIR}/tests/scripts/wine_env_test.sh)
+set_tests_properties(scripts_wine_env PROPERTIES TIMEOUT 120)

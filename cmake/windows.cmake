@@ -2,6 +2,12 @@
 # which CTest runs under Wine through CMAKE_CROSSCOMPILING_EMULATOR.
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 add_compile_options(-Wall -Wextra)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # SSE2 arithmetic instead of the x87 unit's extended precision, so that the
+  # 32-bit program, its tests and tools compute floating point exactly as the
+  # 64-bit twin does (every CPU that runs Windows 8 or later has SSE2).
+  add_compile_options(-msse2 -mfpmath=sse)
+endif()
 set(KAV_STATIC_LINK -static -static-libgcc -static-libstdc++)
 
 # Path of the native switcher simulator, for the Win32 tests that talk to it.

@@ -12,11 +12,15 @@
 ;                               only for the install check, whose machines
 ;                               cannot run 32-bit code
 ;
-; Silent use:  setup.exe /S [/NOSTARTUP] [/D=C:\path]
-;              uninstall.exe /S [/REMOVEDATA]
+; Silent use:  setup.exe /S [/NOSTARTUP] [/INI=C:\path\file.ini] [/D=C:\path]
+;              uninstall.exe /S [/REMOVEDATA] [_?=C:\path]
+; Exit codes: 0 done, 1 cancelled by the person, 2 stopped: the program could
+; not be ended, the /INI= file is missing or unreadable, or Windows is older
+; than 7 (or Windows 7 lacks the update KB2533623).
 ; The settings and logs under ProgramData\KOVA\KAV90R_HotKeyController are kept
 ; by the uninstaller unless the person ticks the box (or passes /REMOVEDATA):
 ; a reinstall or an update then finds the chosen port and hot keys again.
+; /INI= replaces the settings file there with a prepared one.
 
 Unicode true
 ManifestDPIAware true
@@ -55,11 +59,19 @@ SetCompressor /SOLID lzma
 ; The program registers the same key and values itself when it runs elevated;
 ; the installer does it so that event records read well from the first start.
 !define EVENTLOG_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\${APP_BASE}"
+; The data folder (settings and logs), as the program computes it; $APPDATA
+; is ProgramData under SetShellVarContext all.
+!define DATA_DIR "$APPDATA\${VENDOR_FOLDER}\${APP_BASE}"
+; lParam of the session-end messages (WinMessages.nsh has the messages) with
+; which Restart Manager ends a program while Windows keeps running.
+!define ENDSESSION_CLOSEAPP 0x00000001
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
 !include "x64.nsh"
+!include "WinVer.nsh"
+!include "WordFunc.nsh"
 
 Name "${PRODUCT_NAME}"
 Caption "${PRODUCT_NAME} ${KAV_VERSION} セットアップ"
@@ -91,7 +103,7 @@ VIAddVersionKey /LANG=1041 "LegalCopyright" "${KAV_COPYRIGHT}"
 !endif
 !define MUI_COMPONENTSPAGE_NODESC
 
-!define MUI_WELCOMEPAGE_TEXT "${PRODUCT_NAME} ${KAV_VERSION} をインストールします。$\r$\n$\r$\nKTX-AV90R をキーボードのホットキーで操作する常駐ソフトです。通知領域（タスクトレイ）に常駐し、COMポートでKTX-AV90Rに接続します。$\r$\n$\r$\n起動中の ${PRODUCT_NAME} があれば、タスクトレイのメニューの「終了」で終了してから続けてください。$\r$\n$\r$\n$_CLICK"
+!define MUI_WELCOMEPAGE_TEXT "${PRODUCT_NAME} ${KAV_VERSION} をインストールします。$\r$\n$\r$\nKTX-AV90R をキーボードのホットキーで操作する常駐ソフトです。通知領域（タスクトレイ）に常駐し、COMポートでKTX-AV90Rに接続します。$\r$\n$\r$\n起動中の ${PRODUCT_NAME} は、ファイルをコピーする前に自動で終了します。$\r$\n$\r$\n$_CLICK"
 !insertmacro MUI_PAGE_WELCOME
 !define MUI_COMPONENTSPAGE_TEXT_TOP "インストールする項目を選んでください。「スタートアップに登録」を選ぶと、Windows にサインインしたときに自動で起動します。"
 !insertmacro MUI_PAGE_COMPONENTS
@@ -113,23 +125,71 @@ VIAddVersionKey /LANG=1041 "LegalCopyright" "${KAV_COPYRIGHT}"
 
 !insertmacro MUI_LANGUAGE "Japanese"
 
+; Ends the program the way Restart Manager does, which every version
+; understands as a session end: no question, the power-down rule, the exit
+; log line. The query goes to the status window first (its close query
+; powers the switcher down), then to the application window; the end to
+; both, because versions before this one end only at the application
+; window's. Our windows are known by class and the exact product name as
+; title: other programs use the same class names.
+!macro KAV_SEND_TO_PROGRAM CLASS MSG WPARAM
+  StrCpy $2 0
+  ${Do}
+    FindWindow $2 "${CLASS}" "${PRODUCT_NAME}" 0 $2
+    ${If} $2 = 0
+      ${ExitDo}
+    ${EndIf}
+    SendMessage $2 ${MSG} ${WPARAM} ${ENDSESSION_CLOSEAPP} $3 /TIMEOUT=5000
+  ${Loop}
+!macroend
+
 ; Replacing or removing the program while it runs would fail half-way, so
-; both directions first make sure it is not running. A running executable
-; cannot be opened for writing, which needs no knowledge of its windows.
+; both directions first end it and wait for its process to let go of the
+; executable (a running executable cannot be opened for writing).
 !macro KAV_WAIT_UNTIL_CLOSED UN
+; $0 := 1 while the installed program runs (its executable is in use).
+Function ${UN}ProgramInUse
+  StrCpy $0 0
+  ${If} ${FileExists} "$INSTDIR\${APP_EXE}"
+    ClearErrors
+    FileOpen $1 "$INSTDIR\${APP_EXE}" a
+    ${If} ${Errors}
+      StrCpy $0 1
+    ${Else}
+      FileClose $1
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Function ${UN}EndProgram
+  !insertmacro KAV_SEND_TO_PROGRAM "TFormMain" ${WM_QUERYENDSESSION} 0
+  !insertmacro KAV_SEND_TO_PROGRAM "TApplication" ${WM_QUERYENDSESSION} 0
+  !insertmacro KAV_SEND_TO_PROGRAM "TFormMain" ${WM_ENDSESSION} 1
+  !insertmacro KAV_SEND_TO_PROGRAM "TApplication" ${WM_ENDSESSION} 1
+FunctionEnd
+
 Function ${UN}WaitUntilClosed
   retry:
-    IfFileExists "$INSTDIR\${APP_EXE}" 0 done
-    ClearErrors
-    FileOpen $0 "$INSTDIR\${APP_EXE}" a
-    IfErrors busy
-    FileClose $0
-    Goto done
+    Call ${UN}ProgramInUse
+    StrCmp $0 0 done
+    DetailPrint "起動中の ${PRODUCT_NAME} を終了します。"
+    Call ${UN}EndProgram
+    ; Up to ten seconds for its process to end.
+    StrCpy $4 0
+  wait:
+    Call ${UN}ProgramInUse
+    StrCmp $0 0 done
+    IntCmp $4 50 busy
+    Sleep 200
+    IntOp $4 $4 + 1
+    Goto wait
   busy:
+    ; Still running: a copy in another person's session (its windows are
+    ; out of reach), or one that did not end.
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
-      "${PRODUCT_NAME} が起動中です。$\r$\nタスクトレイのアイコンを右クリックして「終了(X)」を選んでから、[再試行] を押してください。" \
+      "${PRODUCT_NAME} を終了できませんでした。$\r$\n別のユーザーのセッションで起動しているか、プログラムが応答していません。$\r$\nそのユーザーのタスクトレイのアイコンを右クリックして「終了(X)」を選ぶか、タスク マネージャーで終了してから、[再試行] を押してください。" \
       /SD IDCANCEL IDRETRY retry
-    DetailPrint "${PRODUCT_NAME} が起動中のため中止しました。"
+    DetailPrint "${PRODUCT_NAME} を終了できなかったため中止しました（別のユーザーのセッションで起動中か、応答がありません）。"
     SetErrorLevel 2
     Abort
   done:
@@ -152,10 +212,36 @@ FunctionEnd
 !insertmacro KAV_REMOVE_STARTUP_SHORTCUTS ""
 !insertmacro KAV_REMOVE_STARTUP_SHORTCUTS "un."
 
+Var IniSource ; the settings file given with /INI=, as a full path
+
 Section "${PRODUCT_NAME}（必須）" SecProgram
   SectionIn RO
   Call WaitUntilClosed
   SetShellVarContext all
+
+  ; The data folder, made here with the grant the program gives the folder
+  ; it makes: modify for Users, named by the well-known SID (the group's name
+  ; is localised), inherited by its files and folders. A settings file put
+  ; here (by /INI= or by hand) then stays writable for whoever signs in. The
+  ; grant is given to a folder that already exists too, and after the copy,
+  ; so that file gets it as well.
+  CreateDirectory "${DATA_DIR}"
+  ${If} $IniSource != ""
+    ClearErrors
+    CopyFiles /SILENT "$IniSource" "${DATA_DIR}\${APP_BASE}.ini"
+    ${If} ${Errors}
+      MessageBox MB_OK|MB_ICONSTOP "設定ファイル $IniSource を ${DATA_DIR} にコピーできませんでした。" /SD IDOK
+      DetailPrint "設定ファイルをコピーできなかったため中止しました。"
+      SetErrorLevel 2
+      Abort
+    ${EndIf}
+  ${EndIf}
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "${DATA_DIR}" /grant:r *S-1-5-32-545:(OI)(CI)M'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "データフォルダーのアクセス許可を設定できませんでした（$0）。"
+  ${EndIf}
+
   SetOutPath "$INSTDIR"
   File "/oname=${APP_EXE}" "${KAV_EXE}"
   SetOutPath "$INSTDIR\doc"
@@ -198,13 +284,32 @@ SectionEnd
 ; install. The installer runs elevated, maybe with an administrator's password
 ; typed in by someone else: "the current user" is then that administrator,
 ; whose profile is the wrong place for the person who signs in here.
-Section "スタートアップに登録（Windows の起動時に自動で起動）" SecStartup
+Section "スタートアップに登録（サインイン時に起動）" SecStartup
   SetShellVarContext all
   CreateDirectory "$SMSTARTUP"
   CreateShortcut "$SMSTARTUP\${PRODUCT_NAME}.lnk" "$INSTDIR\${APP_EXE}" "" "$INSTDIR\${APP_EXE}" 0
 SectionEnd
 
+; The program declares Windows 7 to 11 in its manifest; it is not installed
+; where it cannot run. Its first call, SetDefaultDllDirectories, came to
+; Windows 7 with the update KB2533623 (Windows 8 and later have it).
+!macro KAV_REQUIRE_WINDOWS_7
+  ${IfNot} ${AtLeastWin7}
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT_NAME} は Windows 7 以降で動作します。" /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  System::Call 'kernel32::GetModuleHandleW(w "kernel32.dll") p.r0'
+  System::Call 'kernel32::GetProcAddress(p r0, m "SetDefaultDllDirectories") p.r0'
+  ${If} $0 == 0
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT_NAME} を Windows 7 で使うには、Windows Update で更新プログラム KB2533623 を適用してください。" /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+!macroend
+
 Function .onInit
+  !insertmacro KAV_REQUIRE_WINDOWS_7
   !ifdef KAV_TARGET_AMD64
     SetRegView 64
   !endif
@@ -214,6 +319,23 @@ Function .onInit
   ${GetOptions} $R0 "/NOSTARTUP" $R1
   ${IfNot} ${Errors}
     SectionSetFlags ${SecStartup} 0
+  ${EndIf}
+  ; Checked before anything changes: a mistyped path must not give a PC
+  ; the default settings unnoticed. PowerShell passes /INI="C:\a b\x.ini"
+  ; as "/INI=C:\a b\x.ini", which GetOptions would skip as quoted text:
+  ; both forms are read alike.
+  ${WordReplace} $R0 '"/INI=' '/INI="' "+" $R0
+  ClearErrors
+  ${GetOptions} $R0 "/INI=" $R1
+  ${IfNot} ${Errors}
+    GetFullPathName $IniSource $R1
+    ${If} $IniSource == ""
+    ${OrIfNot} ${FileExists} "$IniSource"
+    ${OrIf} ${FileExists} "$IniSource\*.*"
+      MessageBox MB_OK|MB_ICONSTOP "/INI= で指定した設定ファイル $R1 が見つかりません。" /SD IDOK
+      SetErrorLevel 2
+      Abort
+    ${EndIf}
   ${EndIf}
 FunctionEnd
 
@@ -253,7 +375,7 @@ SectionEnd
 
 Section /o "un.設定ファイルとログも削除する" SecUnData
   SetShellVarContext all
-  RMDir /r "$APPDATA\${VENDOR_FOLDER}\${APP_BASE}"
+  RMDir /r "${DATA_DIR}"
   ; The vendor folder may hold other programs' data: only an empty one goes.
   RMDir "$APPDATA\${VENDOR_FOLDER}"
 SectionEnd

@@ -40,35 +40,28 @@ kav_choose_windows_build
 
 SIM="$B/native/tools/simulator/av90r_sim"
 RUN="$B/run"
-use_build() { # use_build win32|win64: the program, the probe and the prefix of that build
-  kav_wine_use "$1"
+# The program and probe of a build (built first unless --no-build); the
+# Wine start below runs it again for the 64-bit twin if the 32-bit program
+# turns out not to start here.
+kav_prepare_build() {
   EXE="$B/$1/KAV90R_HotKeyController.exe"
   PROBE="$B/$1/tools/win/probe/kav_probe.exe"
-  PREFIX="$RUN/prefix"
-  [ "$1" = win32 ] && PREFIX="$RUN/prefix-win32"
   if [ "$build" = 1 ]; then bash "$ROOT/scripts/build.sh" native "$1"; fi
   for f in "$EXE" "$SIM" "$PROBE"; do
-    [ -e "$f" ] || { echo "not built: $f (run without --no-build)" >&2; exit 1; }
+    [ -e "$f" ] || { echo "not built: $f (run without --no-build)" >&2; return 1; }
   done
-  [ "$fresh" = 1 ] && rm -rf "$PREFIX"
-  export WINEPREFIX="$PREFIX" WINEARCH="$KAV_WINEARCH"
 }
-use_build "$KAV_WIN_BUILD"
-WINE="$KAV_WINE"
+kav_prepare_build "$KAV_WIN_BUILD"
 mkdir -p "$RUN"
+[ "$fresh" = 1 ] && rm -rf "$RUN/prefix-win32" "$RUN/prefix-win64"
 export WINEDEBUG="${KAV_WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 
-XVFB_PID=""; SIM_PID=""; PROG_PID=""; EXPLORER_PID=""; XVFB_FD=""
+SIM_PID=""; PROG_PID=""; EXPLORER_PID=""
 cleanup() {
   trap - EXIT INT TERM
   set +e
   [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
-  if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; fi
-  [ -n "$XVFB_FD" ] && rm -f "$XVFB_FD"
+  kav_wine_stop
   if [ -s "$RUN/simulator.log" ]; then
     echo "frames the switcher received: $(python3 -c 'import json,sys; print(" ".join(json.loads(l)["frame"] for l in open(sys.argv[1]) if l.strip()))' "$RUN/simulator.log")"
   fi
@@ -77,47 +70,23 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-headless=0
-if [ -z "${DISPLAY:-}" ]; then
-  headless=1
-  XVFB_FD="$(mktemp)"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$XVFB_FD" >/dev/null 2>&1 &
-  XVFB_PID=$!
-  for _ in $(seq 1 100); do [ -s "$XVFB_FD" ] && break; sleep 0.1; done
-  [ -s "$XVFB_FD" ] || { echo "Xvfb did not start" >&2; exit 1; }
-  export DISPLAY=":$(head -n1 "$XVFB_FD")"
-fi
+# A window on the person's display when there is one, else a private Xvfb.
+headless=1
+if [ -n "${DISPLAY:-}" ]; then headless=0; export KAV_USE_DISPLAY=1; else unset KAV_USE_DISPLAY; fi
+# The same start for both builds: prefix (kept in <build>/run between runs),
+# the build confirmed by its probe, one wineserver kept for the run.
+kav_wine_begin "$RUN/prefix" "$B" || exit 1
+PREFIX="$WINEPREFIX"
+WINE="$KAV_WINE"
 echo "display $DISPLAY$([ "$headless" = 1 ] && echo ' (Xvfb)'), prefix $PREFIX"
-
-make_prefix() {
-  if [ ! -f "$PREFIX/.kav-desktop" ]; then
-    echo "making the $KAV_WINEARCH Wine prefix (first run only)"
-    kav_wine_prefix_make "$PREFIX" || return 1
-    # The desktop named "shell" has the taskbar and notification area; every
-    # program of the prefix joins it.
-    "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
-    "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1 || true
-    touch "$PREFIX/.kav-desktop"
-  fi
-}
-fallback=0
-if ! make_prefix; then
-  [ "$KAV_WIN_BUILD" = win32 ] || { echo "cannot make the Wine prefix $PREFIX" >&2; exit 1; }
-  KAV_WIN_BUILD_WHY="no $KAV_WINEARCH prefix could be made with $KAV_WINE"
-  fallback=1
-elif ! kav_confirm_windows_build "$PROBE"; then
-  fallback=1
-fi
-if [ "$fallback" = 1 ]; then
-  # The 32-bit program cannot start here after all: the 64-bit twin runs.
-  echo "$KAV_WIN_BUILD_WHY; running the 64-bit twin"
-  use_build win64
-  WINE="$KAV_WINE"
-  make_prefix || { echo "cannot make the Wine prefix $PREFIX" >&2; exit 1; }
+if [ ! -f "$PREFIX/.kav-desktop" ]; then
+  # The desktop named "shell" has the taskbar and notification area; every
+  # program of the prefix joins it.
+  "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
+  touch "$PREFIX/.kav-desktop"
 fi
 echo "program: $EXE ($KAV_WIN_BUILD_WHY)"
-wineserver -p >/dev/null 2>&1
 "$WINE" explorer /desktop=shell,1024x768 >/dev/null 2>&1 &
 EXPLORER_PID=$!
 sleep 1.5

@@ -58,11 +58,11 @@ fi
 echo "== Win32 and end-to-end tests under Wine ($KAV_WIN_BUILD build)"
 rm -rf "$B/wine"
 mkdir -p "$B/wine"
-kav_wine_start "$B/wine/prefix"
 trap 'kav_wine_stop' EXIT
-if ! kav_confirm_windows_build "$B/win32/tools/win/probe/kav_probe.exe"; then
-  rm -rf "$B/wine/prefix"
-  kav_wine_start "$B/wine/prefix"
+if ! kav_wine_begin "$B/wine/prefix" "$B"; then
+  kav_windows_build_line
+  echo "$passed passed, $((failed + 1)) failed"
+  exit 1
 fi
 (cd "$B/$KAV_WIN_BUILD" && ctest --output-on-failure "${filter[@]}") 2>&1 | tee "$B/$KAV_WIN_BUILD-ctest.log"
 count_ctest "$B/$KAV_WIN_BUILD-ctest.log"

@@ -69,9 +69,11 @@ EOF
 # kav_choose_windows_build: decides, once per run, which Windows build the
 # Win32 and end-to-end tests run; sets KAV_WIN_BUILD, KAV_WINEARCH, KAV_WINE
 # and KAV_WIN_BUILD_WHY. The i686 program is chosen when the 32-bit loader
-# starts; kav_confirm_windows_build then runs the i686 probe in the win32
-# prefix before anything relies on it.
+# starts; kav_confirm_windows_build then runs the chosen build's probe in its
+# prefix before anything relies on it. A forced 32-bit build on a machine
+# whose kernel refuses 32-bit code fails here, with one line.
 kav_choose_windows_build() {
+  local loader why
   if [ -n "${KAV_WIN_BUILD:-}" ]; then
     case "$KAV_WIN_BUILD" in
       win32|win64) ;;
@@ -79,9 +81,16 @@ kav_choose_windows_build() {
     esac
     KAV_WIN_BUILD_FORCED=1
     KAV_WIN_BUILD_WHY="chosen by KAV_WIN_BUILD=$KAV_WIN_BUILD"
+    if [ "$KAV_WIN_BUILD" = win32 ]; then
+      loader="$(kav_find_wine32)"
+      if [ -z "$loader" ]; then
+        echo "KAV_WIN_BUILD=win32, but no 32-bit Wine loader is installed (wine32)" >&2; return 2
+      elif ! why="$(kav_loader_starts "$loader" 2>&1)"; then
+        echo "KAV_WIN_BUILD=win32, but this machine cannot run 32-bit programs (${why})" >&2; return 2
+      fi
+    fi
   else
     KAV_WIN_BUILD_FORCED=""
-    local loader why
     loader="$(kav_find_wine32)"
     if [ -z "$loader" ]; then
       KAV_WIN_BUILD=win64
@@ -98,22 +107,60 @@ kav_choose_windows_build() {
   kav_wine_use "$KAV_WIN_BUILD"
 }
 
-# kav_confirm_windows_build PROBE: with the run's prefix started, checks that
-# the chosen 32-bit build really starts there (the i686 probe lists windows
-# within a short time); otherwise falls back to the 64-bit twin: stops the
-# prefix and returns 1, and the caller starts a win64 prefix instead.
+# kav_probe_of BUILD_DIR: the probe of the chosen build.
+kav_probe_of() { echo "$1/$KAV_WIN_BUILD/tools/win/probe/kav_probe.exe"; }
+
+# kav_confirm_windows_build BUILD_DIR: with the run's prefix made, checks
+# that the chosen build really starts there: its own probe (i686 or x86_64)
+# lists windows within a short time. Both builds are checked alike, so Wine
+# is in the same state afterwards whichever runs. Returns 0 when it runs;
+# 1 when a 32-bit build that was not forced does not, after stopping the
+# prefix and switching to the 64-bit twin (the caller starts a win64
+# prefix); 2 with one line on standard error when the build cannot run.
 kav_confirm_windows_build() {
-  local probe="$1"
-  [ "$KAV_WIN_BUILD" = win32 ] && [ -z "${KAV_WIN_BUILD_FORCED:-}" ] || return 0
+  local probe; probe="$(kav_probe_of "$1")"
+  local name=x86_64; [ "$KAV_WIN_BUILD" = win32 ] && name=i686
+  if [ ! -f "$probe" ]; then
+    echo "the $name probe is not built: $probe" >&2
+    return 2
+  fi
   if timeout 120 "$KAV_WINE" "$probe" list 2>/dev/null | grep -q '"windows"'; then
-    KAV_WIN_BUILD_WHY="$KAV_WIN_BUILD_WHY and the i686 probe runs in a win32 prefix"
+    KAV_WIN_BUILD_WHY="$KAV_WIN_BUILD_WHY; the $name probe runs in a $KAV_WINEARCH prefix"
     return 0
   fi
-  kav_wine_stop
-  KAV_WIN_BUILD=win64
-  KAV_WIN_BUILD_WHY="the 32-bit Wine loader starts, but the i686 probe does not run in a win32 prefix"
-  kav_wine_use win64
-  return 1
+  if [ "$KAV_WIN_BUILD" = win32 ] && [ -z "${KAV_WIN_BUILD_FORCED:-}" ]; then
+    kav_wine_stop
+    KAV_WIN_BUILD=win64
+    KAV_WIN_BUILD_WHY="the 32-bit Wine loader starts, but the i686 probe does not run in a win32 prefix"
+    kav_wine_use win64
+    return 1
+  fi
+  echo "the $name probe does not run in a $KAV_WINEARCH prefix with $KAV_WINE ($KAV_WIN_BUILD_WHY)" >&2
+  return 2
+}
+
+# kav_wine_begin PREFIX_BASE BUILD_DIR [RESOLUTION]: the start of every run
+# of the chosen build under Wine, one path for both builds: a display and the
+# prefix PREFIX_BASE-ARCH (kept when it was made before), the build confirmed
+# by its own probe, one wineserver kept for the run. Where the 32-bit build
+# turns out not to start, the same steps run again for the 64-bit twin;
+# callers that build on demand define kav_prepare_build BUILD, which is run
+# for the twin before its probe. Returns non-zero (with one line on standard
+# error) when the build cannot run.
+kav_wine_begin() {
+  local base="$1" build_dir="$2" res="${3:-}" rc=0
+  kav_wine_start "$base-$KAV_WINEARCH" $res || return 2
+  kav_wineserver_keep
+  kav_confirm_windows_build "$build_dir" || rc=$?
+  if [ "$rc" -eq 1 ]; then
+    echo "$KAV_WIN_BUILD_WHY: the 64-bit twin runs" >&2
+    if declare -F kav_prepare_build >/dev/null; then kav_prepare_build "$KAV_WIN_BUILD" || return 2; fi
+    kav_wine_start "$base-$KAV_WINEARCH" $res || return 2
+    kav_wineserver_keep
+    rc=0
+    kav_confirm_windows_build "$build_dir" || rc=$?
+  fi
+  [ "$rc" -eq 0 ] || return 2
 }
 
 # kav_windows_build_line: the one line that says which build ran and why.
@@ -133,12 +180,30 @@ export KAV_WINEARCH="${KAV_WINEARCH:-win64}"
 # kav_wine_prefix_make PREFIX_DIR: makes (or updates) a prefix of KAV_WINEARCH
 # with Windows-like fonts; KAV_WINE_DPI, when set, gives it that DPI. Needs a
 # display in DISPLAY.
+# A prefix made here once is kept as it is (a stamp says so).
 kav_wine_prefix_make() {
   local prefix="$1"
+  [ -f "$prefix/.kav-prefix" ] && return 0
   mkdir -p "$(dirname "$prefix")"
   WINEPREFIX="$prefix" WINEARCH="$KAV_WINEARCH" "$KAV_WINE" wineboot -i >/dev/null 2>&1
   [ -d "$prefix/drive_c/windows" ] || return 1
-  WINEPREFIX="$prefix" bash "$KAV_ROOT/scripts/wine-windows-like.sh" "$KAV_WINE" "${KAV_WINE_DPI:-}"
+  WINEPREFIX="$prefix" bash "$KAV_ROOT/scripts/wine-windows-like.sh" "$KAV_WINE" "${KAV_WINE_DPI:-}" || return 1
+  touch "$prefix/.kav-prefix"
+}
+
+# kav_wineserver_keep: one wineserver for the prefix in WINEPREFIX, kept for
+# the whole run (every Wine start is then cheaper). Not for a run that waits
+# for the server to end (the install check's signing out). Call it before
+# the first program of the run: a kept server keeps Wine's own service
+# processes too, and those must be started from here, not by a program
+# whose output a caller reads (CTest would wait for them to close it). A server that the last
+# Wine process left running refuses a second one ("already running", exit
+# code 2): it ends a few seconds after that process, then ours starts.
+# Never fails, whether a server runs or not.
+kav_wineserver_keep() {
+  wineserver -p >/dev/null 2>&1 && return 0
+  timeout 60 wineserver -w >/dev/null 2>&1 || true
+  wineserver -p >/dev/null 2>&1 || true
 }
 
 # kav_wine_start PREFIX_DIR [RESOLUTION]
@@ -163,9 +228,10 @@ kav_wine_start() {
     rm -f "$fdfile"
   fi
   export KAV_XVFB_PID
-  kav_wine_prefix_make "$prefix" || echo "wine: could not make the prefix $prefix with $KAV_WINE" >&2
-  # Keep one wineserver for the whole run: every Wine start is then cheaper.
-  wineserver -p >/dev/null 2>&1 || true
+  if ! kav_wine_prefix_make "$prefix"; then
+    echo "wine: could not make the prefix $prefix with $KAV_WINE" >&2
+    return 1
+  fi
   echo "wine: $KAV_WINEARCH prefix $WINEPREFIX on display $DISPLAY (Xvfb pid ${KAV_XVFB_PID:-none})" >&2
 }
 

@@ -21,10 +21,7 @@ if [ -n "${KAV_WINE_DPI:-}" ]; then
   export WINEPREFIX="${WINEPREFIX}-dpi${KAV_WINE_DPI}"
   exec 9>"$WINEPREFIX.lock"
   flock 9
-  if [ ! -f "$WINEPREFIX/.kav-ready" ]; then
-    kav_wine_prefix_make "$WINEPREFIX" || { echo "wine-exec: cannot make $WINEPREFIX" >&2; exit 1; }
-    touch "$WINEPREFIX/.kav-ready"
-  fi
+  kav_wine_prefix_make "$WINEPREFIX" || { echo "wine-exec: cannot make $WINEPREFIX" >&2; exit 1; }
   trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1' EXIT
   "$KAV_WINE" "$@"
   exit $?

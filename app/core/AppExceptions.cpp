@@ -10,13 +10,13 @@
 
 namespace kav {
 
-namespace {
-
-std::wstring Hex(uint64_t Value, int Digits) {
+std::wstring HexText(uint64_t Value, int Digits) {
   wchar_t buf[32];
   std::swprintf(buf, 32, L"%0*llX", Digits, static_cast<unsigned long long>(Value));
   return buf;
 }
+
+namespace {
 
 // Message of one exception object, without looking at what it wraps.
 std::wstring OwnMessage(const std::exception_ptr& E) {
@@ -57,8 +57,8 @@ std::exception_ptr Inner(const std::exception_ptr& E) {
 std::wstring AccessViolationText(const std::wstring& Module, uint64_t Address, uint64_t Target,
                                  int Operation, int HexDigits) {
   const wchar_t* kind = Operation == AccessWrite ? L"書き込み" : Operation == AccessExecute ? L"実行" : L"読み込み";
-  return L"モジュール '" + Module + L"' のアドレス " + Hex(Address, HexDigits) + L" でアドレス " +
-         Hex(Target, HexDigits) + L" に対する" + kind + L"違反がおきました";
+  return L"モジュール '" + Module + L"' のアドレス " + HexText(Address, HexDigits) + L" でアドレス " +
+         HexText(Target, HexDigits) + L" に対する" + kind + L"違反がおきました";
 }
 
 bool IsShownException(const std::exception_ptr& E) noexcept {

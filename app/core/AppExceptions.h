@@ -20,6 +20,9 @@ public:
   using EKavError::EKavError;
 };
 
+// Value in upper-case hexadecimal, at least Digits wide (leading zeros).
+std::wstring HexText(uint64_t Value, int Digits);
+
 // "モジュール '<Module>' のアドレス <Address> でアドレス <Target> に対する
 // 読み込み違反がおきました" (書き込み/実行 for writes and execution). Addresses in
 // upper-case hexadecimal, HexDigits wide.

@@ -32,6 +32,10 @@ std::wstring SelectComPortPrompt(const std::wstring& ModelName) {
   return FormatText(L"%sと接続しているCOMポートを選択してください。", ModelName);
 }
 
+std::wstring PortInUseElsewhereLog(const std::wstring& Port) {
+  return Port + L"は別のセッションで使用中のため、開きませんでした";
+}
+
 std::wstring StartupPreparationLog(const std::wstring& ComputerName, const std::wstring& IPAddress) {
   return L"起動準備, コンピューター名：" + ComputerName + L", IPアドレス：" + IPAddress;
 }

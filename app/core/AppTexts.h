@@ -49,6 +49,9 @@ std::wstring HotKeyEnableQuestion(bool CurrentlyEnabled);
 std::wstring HotKeyPressedTrace(const std::wstring& FuncAndText);
 // "%sと接続しているCOMポートを選択してください。" with the model name.
 std::wstring SelectComPortPrompt(const std::wstring& ModelName);
+// Log line of a start whose port another signed-in account's instance holds:
+// "<port>は別のセッションで使用中のため、開きませんでした".
+std::wstring PortInUseElsewhereLog(const std::wstring& Port);
 // The first log line: "起動準備, コンピューター名：<name>, IPアドレス：<address>".
 std::wstring StartupPreparationLog(const std::wstring& ComputerName, const std::wstring& IPAddress);
 

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "common/core/TextUtil.h"
-#include "settings/core/IniValue.h"
+#include "common/core/IniValue.h"
 
 namespace kav {
 

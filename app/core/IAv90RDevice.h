@@ -27,6 +27,12 @@ public:
   virtual void ClosePort() = 0;
   // True while the channel is open.
   virtual bool Connected() const = 0;
+  // True while the channel is being closed (messages of other processes are
+  // served meanwhile; nothing can be sent then).
+  virtual bool Closing() const { return false; }
+  // True when the last attempt to open the port failed because an instance
+  // of the program in another session (another signed-in account) holds it.
+  virtual bool PortInUseElsewhere() const { return false; }
 };
 
 } // namespace kav

@@ -20,13 +20,18 @@ struct TCommandWord {
 constexpr TCommandWord KCommandWords[] = {
     {L"/power", TRemoteCommandKind::Power},   {L"/blackout", TRemoteCommandKind::Blackout},
     {L"/input", TRemoteCommandKind::Input},   {L"/hotkey", TRemoteCommandKind::HotKey},
-    {L"/status", TRemoteCommandKind::Status},
+    {L"/status", TRemoteCommandKind::Status}, {L"/exit", TRemoteCommandKind::Exit},
 };
 
 std::optional<TRemoteCommandKind> CommandWord(const std::wstring& Arg) {
   for (const auto& w : KCommandWords)
     if (SameTextAscii(Arg, w.Word)) return w.Kind;
   return std::nullopt;
+}
+
+// Commands that take no value.
+bool TakesNoValue(TRemoteCommandKind Kind) {
+  return Kind == TRemoteCommandKind::Status || Kind == TRemoteCommandKind::Exit;
 }
 
 // The value after a command word; nothing when it is not one the word takes.
@@ -74,6 +79,7 @@ bool IsValidRemoteCommand(const TRemoteCommand& Command) noexcept {
   case TRemoteCommandKind::HotKey:
     return Command.Value == KRemoteOff || Command.Value == KRemoteOn;
   case TRemoteCommandKind::Status:
+  case TRemoteCommandKind::Exit:
     return Command.Value == 0;
   }
   return false;
@@ -99,7 +105,7 @@ TRemoteCommandLine ParseRemoteCommandLine(const std::vector<std::wstring>& Args)
     if (command) bad = true; // one command per start
     command = true;
     result.Command = TRemoteCommand{*kind, 0};
-    if (*kind == TRemoteCommandKind::Status) continue;
+    if (TakesNoValue(*kind)) continue;
     const auto value = (i + 1 < Args.size()) ? CommandValue(*kind, Args[i + 1]) : std::nullopt;
     if (!value) {
       bad = true;
@@ -112,6 +118,13 @@ TRemoteCommandLine ParseRemoteCommandLine(const std::vector<std::wstring>& Args)
   result.Kind = (bad || strayText) ? TRemoteCommandLine::TKind::Malformed : TRemoteCommandLine::TKind::Command;
   if (result.Kind == TRemoteCommandLine::TKind::Malformed) result.Command = TRemoteCommand{};
   return result;
+}
+
+std::vector<std::wstring> ResidentStartArguments(const std::vector<std::wstring>& Args) {
+  std::vector<std::wstring> kept;
+  for (const auto& arg : Args)
+    if (SameTextAscii(arg, L"/debug") || SameTextAscii(arg, L"/nonio")) kept.push_back(arg);
+  return kept;
 }
 
 TRemoteBytes EncodeRemoteCommand(const TRemoteCommand& Command) {
@@ -128,7 +141,7 @@ std::optional<TRemoteCommand> DecodeRemoteCommand(const void* Data, std::size_t 
   const auto* p = static_cast<const uint8_t*>(Data);
   if (GetU32(p) != KFormat) return std::nullopt;
   const uint32_t kind = GetU32(p + 4);
-  if (kind < static_cast<uint32_t>(TRemoteCommandKind::Power) || kind > static_cast<uint32_t>(TRemoteCommandKind::Status))
+  if (kind < static_cast<uint32_t>(TRemoteCommandKind::Power) || kind > static_cast<uint32_t>(TRemoteCommandKind::Exit))
     return std::nullopt;
   const TRemoteCommand command{static_cast<TRemoteCommandKind>(kind), static_cast<int32_t>(GetU32(p + 8))};
   if (!IsValidRemoteCommand(command)) return std::nullopt;
@@ -186,7 +199,8 @@ THotKeyActionPlan PlanRemoteCommand(const TRemoteCommand& Command, const TAv90RS
   case TRemoteCommandKind::Blackout: index = 1; break;
   case TRemoteCommandKind::Input: index = Command.Value + 1; break;
   case TRemoteCommandKind::HotKey:
-  case TRemoteCommandKind::Status: return THotKeyActionPlan{};
+  case TRemoteCommandKind::Status:
+  case TRemoteCommandKind::Exit: return THotKeyActionPlan{};
   }
   if (!IsValidRemoteCommand(Command)) return THotKeyActionPlan{};
   THotKeyActionPlan plan = PlanHotKeyAction(index, Stat, PowerUpOnHotKeyCtrl);
@@ -203,6 +217,14 @@ int RemoteExitCode(TRemoteAnswer Answer) noexcept {
   case TRemoteAnswer::NotDone: break;
   }
   return KRemoteExitNotDone;
+}
+
+std::optional<int> RemoteExitCodeWithNothingRunning(const TRemoteCommand& Command) noexcept {
+  // A start would open the port and might power the switcher up: neither a
+  // question nor an ending is worth that.
+  if (Command.Kind == TRemoteCommandKind::Status) return KRemoteExitNotDone;
+  if (Command.Kind == TRemoteCommandKind::Exit) return KRemoteExitDone;
+  return std::nullopt;
 }
 
 std::wstring RemoteUsageText(const std::wstring& ExeFileName, const std::wstring& ModelName) {
@@ -223,11 +245,13 @@ std::wstring RemoteUsageText(const std::wstring& ExeFileName, const std::wstring
          L"\u3000ホットキー制御を有効／無効にする\r\n"
          L"/status\r\n"
          L"\u3000現在の状態を1行で出力する\r\n"
+         L"/exit\r\n"
+         L"\u3000常駐しているソフトを終了する（終了するまで待つ）\r\n"
          L"\r\n"
-         L"常駐していないときは、起動してからコマンドを実行します（/status を除く）。\r\n"
+         L"常駐していないときは、起動してからコマンドを実行します（/status と /exit を除く）。\r\n"
          L"\r\n"
          L"終了コード：\r\n"
-         L"0\u3000実行した（/status は状態を出力した）\r\n"
+         L"0\u3000実行した（/status は状態を出力した、/exit は終了した）\r\n"
          L"1\u3000実行できなかった（COMポートが開けない など）\r\n"
          L"2\u3000コマンドラインの指定が正しくない\r\n"
          L"3\u3000設定画面やメッセージを表示中のため、何もしなかった";

@@ -1,6 +1,6 @@
 #pragma once
 // Remote control from the command line. A start of the program with one
-// command ("/power on", "/input 2", "/status" ...) hands the command to the
+// command ("/power on", "/input 2", "/status", "/exit" ...) hands the command to the
 // running instance instead of bringing it to the front, so that scheduled
 // tasks, scripts and button boxes can drive the switcher. This is the part
 // that needs no window: reading the arguments, the bytes that travel between
@@ -17,7 +17,7 @@
 
 namespace kav {
 
-enum class TRemoteCommandKind : uint32_t { Power = 1, Blackout = 2, Input = 3, HotKey = 4, Status = 5 };
+enum class TRemoteCommandKind : uint32_t { Power = 1, Blackout = 2, Input = 3, HotKey = 4, Status = 5, Exit = 6 };
 
 // Values of Power, Blackout (all three) and HotKey (off and on).
 inline constexpr int32_t KRemoteOff = 0;
@@ -26,7 +26,7 @@ inline constexpr int32_t KRemoteToggle = 2;
 
 struct TRemoteCommand {
   TRemoteCommandKind Kind = TRemoteCommandKind::Status;
-  int32_t Value = 0; // off/on/toggle; the input 1..8; 0 for Status
+  int32_t Value = 0; // off/on/toggle; the input 1..8; 0 for Status and Exit
   friend bool operator==(const TRemoteCommand&, const TRemoteCommand&) = default;
 };
 
@@ -50,6 +50,13 @@ struct TRemoteCommandLine {
 // after it (its value); any other text beside a command makes the line
 // malformed, while without a command word it is ignored as before.
 TRemoteCommandLine ParseRemoteCommandLine(const std::vector<std::wstring>& Args);
+
+// A start with a command while nothing runs starts the resident program as a
+// process of its own and hands the command over, so that it ends itself (a
+// scheduled task or a script waits for it). The resident program gets the
+// switches of this start that it understands ("/debug", "/nonio", as given),
+// and nothing else.
+std::vector<std::wstring> ResidentStartArguments(const std::vector<std::wstring>& Args);
 
 // ---------------------------------------------------------------------------
 // Hand-over between the two processes (WM_COPYDATA).
@@ -114,7 +121,8 @@ THotKeyActionPlan PlanRemoteCommand(const TRemoteCommand& Command, const TAv90RS
 class IRemoteCommandTarget {
 public:
   virtual ~IRemoteCommandTarget() = default;
-  // Carries out Power, Blackout, Input or HotKey, or says why not.
+  // Carries out Power, Blackout, Input, HotKey or Exit, or says why not.
+  // Exit ends the message loop; the process ends after the answer.
   virtual TRemoteAnswer DoProcess_RemoteCommand(const TRemoteCommand& Command) = 0;
   // Fills Status and answers Done, or answers why not.
   virtual TRemoteAnswer GetRemoteStatus(TRemoteStatus& Status) const = 0;
@@ -129,6 +137,12 @@ inline constexpr int KRemoteExitBusy = 3;
 // The exit code for the running instance's answer. Starting counts as busy
 // (the caller gave up waiting); anything unknown as not done.
 int RemoteExitCode(TRemoteAnswer Answer) noexcept;
+
+// A command that must not start the program when no instance runs, with its
+// exit code: /status has nobody to ask (1), /exit nothing to end (0). Nothing
+// for the others: their start becomes the resident program and carries them
+// out after its start-up.
+std::optional<int> RemoteExitCodeWithNothingRunning(const TRemoteCommand& Command) noexcept;
 
 // The usage shown for a malformed command line (ExeFileName: the program's
 // file name, ModelName: "KTX-AV90R").

@@ -4,9 +4,11 @@
 
 #include "app/core/AppExceptions.h"
 #include "app/win/ExceptionLogger.h"
-#include "app/win/WindowRouting.h"
-#include "common/win/CallbackGuard.h"
 #include "common/win/MessageBoxSeam.h"
+#include "common/win/MessageFilter.h"
+#include "common/win/WindowBinding.h"
+#include "common/win/WindowClass.h"
+#include "common/win/WindowText.h"
 
 namespace kav {
 
@@ -22,37 +24,26 @@ TApplication::TApplication(HINSTANCE Instance) : FInstance(Instance) {
   // The shell (ShellExecuteW, for one) expects a single-threaded apartment
   // on the thread that calls it; without OLE 1 DDE, which could block it.
   FComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = &TApplication::WndProc;
-  wc.hInstance = FInstance;
-  wc.lpszClassName = KWindowClass;
-  RegisterClassExW(&wc); // a second registration (tests) fails harmlessly
+  RegisterWindowClass({KWindowClass, &BoundWindowProc<TApplication, &TApplication::FHandle, &TApplication::HandleMessage>,
+                       false});
   // WS_POPUP and zero size: the window is never meant to be seen.
   FHandle = CreateWindowExW(WS_EX_TOOLWINDOW, KWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                             FInstance, this);
   SetToolWindowStyle();
   // A second start hands its command line over with WM_COPYDATA; an elevated
-  // instance must still accept it from a normal one.
-  if (FHandle) ChangeWindowMessageFilterEx(FHandle, WM_COPYDATA, MSGFLT_ALLOW, nullptr);
+  // instance must still accept it from a normal one, and only then does any
+  // process below our level get through (a sandboxed one must not switch the room).
+  AllowMessageWhenElevated(FHandle, WM_COPYDATA);
   GApplication = this;
 }
 
 TApplication::~TApplication() {
   if (GApplication == this) GApplication = nullptr;
-  if (FHandle) {
-    SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
-    DestroyWindow(FHandle);
-  }
+  DestroyBoundWindow(FHandle);
   if (FComInitialized) CoUninitialize();
 }
 
-std::wstring TApplication::Title() const {
-  const int len = GetWindowTextLengthW(FHandle);
-  std::wstring text(static_cast<size_t>(len) + 1, L'\0');
-  text.resize(static_cast<size_t>(GetWindowTextW(FHandle, text.data(), len + 1)));
-  return text;
-}
+std::wstring TApplication::Title() const { return WindowText(FHandle); }
 
 void TApplication::SetTitle(const std::wstring& Value) { SetWindowTextW(FHandle, Value.c_str()); }
 
@@ -83,18 +74,6 @@ void TApplication::ShowException(const std::exception_ptr& E) {
   ShowMessageBox(FHandle, AppendFullStop(ExceptionMessage(E)), Title(), MB_OK | MB_ICONERROR);
 }
 
-LRESULT CALLBACK TApplication::WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  LRESULT result = 0;
-  switch (RouteWindowMessage(Wnd, Msg, WParam, LParam, &TApplication::FHandle, &TApplication::HandleMessage, result)) {
-  case TRouteResult::Handled:
-    return result;
-  case TRouteResult::Failed:
-  case TRouteResult::Unbound:
-    break;
-  }
-  return DefWindowProcW(Wnd, Msg, WParam, LParam);
-}
-
 LRESULT TApplication::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
   switch (Msg) {
   case WM_COPYDATA: {
@@ -110,7 +89,9 @@ LRESULT TApplication::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
   }
   case WM_ENDSESSION:
     if (WParam && FOnEndSession) {
-      // The process ends as soon as this returns: tear down now, then leave.
+      // At a session end Windows ends the process as soon as this returns;
+      // at Restart Manager's or an installer's (ENDSESSION_CLOSEAPP) nobody
+      // does. Either way: tear down now, then leave.
       auto handler = std::move(FOnEndSession);
       handler();
       ExitProcess(0);

@@ -47,8 +47,9 @@ public:
   // application title, error icon, OK button; owned by the application window.
   void ShowException(const std::exception_ptr& E);
 
-  // Run when Windows ends the session (WM_ENDSESSION with a true flag): the
-  // program tears itself down there, because the process ends right after.
+  // Run when Windows, Restart Manager or an installer ends the session
+  // (WM_ENDSESSION with a true flag, also forwarded by the status window):
+  // the program tears itself down there, and the process ends right after.
   void SetEndSessionHandler(std::function<void()> Handler) { FOnEndSession = std::move(Handler); }
 
   // The command line handed over by a second start (ignored by the program;
@@ -62,7 +63,6 @@ public:
   void SetCopyDataHandler(TCopyDataHandler Handler) { FOnCopyData = std::move(Handler); }
 
 private:
-  static LRESULT CALLBACK WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
   LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
 
   HINSTANCE FInstance;

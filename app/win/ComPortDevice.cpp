@@ -12,5 +12,7 @@ bool TComPortDevice::SendRequestStatus() { return FModule.SendRequestStatus(); }
 bool TComPortDevice::TestComPort(const std::wstring& AComPort) { return FModule.TestComPort(AComPort); }
 void TComPortDevice::ClosePort() { FModule.ClosePort(); }
 bool TComPortDevice::Connected() const { return FModule.ComPort().Connected(); }
+bool TComPortDevice::Closing() const { return FModule.ComPort().Closing(); }
+bool TComPortDevice::PortInUseElsewhere() const { return FModule.PortInUseElsewhere(); }
 
 } // namespace kav

@@ -19,6 +19,8 @@ public:
   bool TestComPort(const std::wstring& AComPort) override;
   void ClosePort() override;
   bool Connected() const override;
+  bool Closing() const override;
+  bool PortInUseElsewhere() const override;
 
 private:
   TmodComPort& FModule;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/win/AppHandles.h"
+#include "common/win/Handles.h"
 
 namespace kav {
 

@@ -13,6 +13,8 @@
 #include "common/core/LogRules.h"
 #include "common/core/PathRules.h"
 #include "common/core/TextUtil.h"
+#include "common/win/CallbackGuard.h"
+#include "common/win/Handles.h"
 #include "common/win/KCL_Clock.h"
 #include "common/win/MessageBoxSeam.h"
 
@@ -31,19 +33,12 @@ std::wstring& LogPath() {
   static std::wstring path;
   return path;
 }
-std::atomic<bool> GCrashing{false};
 std::atomic<TExceptionLogger::TFatalExit> GFatalExit{nullptr};
-
-std::wstring Hex(uint64_t Value, int Digits) {
-  wchar_t buf[32];
-  std::swprintf(buf, 32, L"%0*llX", Digits, static_cast<unsigned long long>(Value));
-  return buf;
-}
 
 // "module.exe+0x1234" for an address, or just the address when no module holds it.
 std::wstring DescribeAddress(uint64_t Address) {
   HMODULE module = nullptr;
-  std::wstring text = Hex(Address, KAddressDigits);
+  std::wstring text = HexText(Address, KAddressDigits);
   if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                          reinterpret_cast<LPCWSTR>(static_cast<uintptr_t>(Address)), &module) &&
       module) {
@@ -91,13 +86,12 @@ void AppendRecord(const std::wstring& Record) noexcept {
     const std::wstring path = LogPath();
     if (path.empty()) return;
     CreateFolderChain(ExtractFileDirWithDelimiter(path));
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    const TKernelHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
     const std::string bytes = ToUtf8(Record);
     DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   } catch (...) {
     // Nothing is left to report a failing error log to.
   }
@@ -125,6 +119,12 @@ std::vector<uint64_t> CurrentStack() {
 std::vector<uint64_t> FaultStack(const CONTEXT& Context) {
   std::vector<uint64_t> result;
   HMODULE dbghelp = LoadLibraryExW(L"dbghelp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!dbghelp) {
+    // Windows 7 without KB2533623 knows no search flags: name the system folder.
+    wchar_t system[MAX_PATH];
+    const UINT len = GetSystemDirectoryW(system, MAX_PATH);
+    if (len > 0 && len < MAX_PATH) dbghelp = LoadLibraryW((std::wstring(system, len) + L"\\dbghelp.dll").c_str());
+  }
   if (!dbghelp) return result;
   using TSymInitialize = BOOL(WINAPI*)(HANDLE, PCSTR, BOOL);
   using TStackWalk64 = BOOL(WINAPI*)(DWORD, HANDLE, HANDLE, LPSTACKFRAME64, PVOID, PREAD_PROCESS_MEMORY_ROUTINE64,
@@ -194,8 +194,8 @@ std::wstring FaultText(const EXCEPTION_RECORD& Record) {
     return AccessViolationText(ModuleNameOf(address), address, Record.ExceptionInformation[1],
                                static_cast<int>(Record.ExceptionInformation[0]), KAddressDigits);
   if (Record.ExceptionCode == KStatusHeapCorruption) return InvalidPointerText;
-  return L"モジュール '" + ModuleNameOf(address) + L"' のアドレス " + Hex(address, KAddressDigits) + L" で例外 " +
-         Hex(Record.ExceptionCode, 8) + L" が発生しました";
+  return L"モジュール '" + ModuleNameOf(address) + L"' のアドレス " + HexText(address, KAddressDigits) + L" で例外 " +
+         HexText(Record.ExceptionCode, 8) + L" が発生しました";
 }
 
 LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* Fault) {
@@ -238,7 +238,7 @@ std::wstring TExceptionLogger::LogFile() {
   return LogPath();
 }
 
-bool TExceptionLogger::Crashing() noexcept { return GCrashing.load(); }
+bool TExceptionLogger::Crashing() noexcept { return CallbacksSuspended(); }
 
 void TExceptionLogger::SetFatalExit(TFatalExit Exit) noexcept { GFatalExit.store(Exit); }
 
@@ -260,7 +260,7 @@ std::wstring TExceptionLogger::LogFault(const EXCEPTION_POINTERS& Fault) noexcep
     const EXCEPTION_RECORD& rec = *Fault.ExceptionRecord;
     text = FaultText(rec);
     std::wstring record = TimeStamp() + L"Fatal fault\r\n";
-    record += L"  Code: " + FaultName(rec.ExceptionCode) + L" (" + Hex(rec.ExceptionCode, 8) + L")\r\n";
+    record += L"  Code: " + FaultName(rec.ExceptionCode) + L" (" + HexText(rec.ExceptionCode, 8) + L")\r\n";
     record += L"  Address: " + DescribeAddress(reinterpret_cast<uintptr_t>(rec.ExceptionAddress)) + L"\r\n";
     record += L"  Thread: " + std::to_wstring(GetCurrentThreadId()) + L"\r\n";
     record += L"  Message: " + text + L"\r\n";
@@ -274,7 +274,7 @@ std::wstring TExceptionLogger::LogFault(const EXCEPTION_POINTERS& Fault) noexcep
 void TExceptionLogger::ReportFatal(const EXCEPTION_POINTERS& Fault) noexcept {
   const DWORD code = Fault.ExceptionRecord->ExceptionCode;
   // A fault while reporting a fault: leave at once.
-  if (GCrashing.exchange(true)) TerminateProcess(GetCurrentProcess(), code);
+  if (SuspendCallbacks()) TerminateProcess(GetCurrentProcess(), code);
   const std::wstring text = LogFault(Fault);
   try {
     const std::exception_ptr shown = code == KStatusHeapCorruption

@@ -28,7 +28,7 @@
 #include "app/win/RemoteControl.h"
 #include "app/win/frmMain.h"
 #include "common/win/KCL_AppData.h"
-#include "settings/win/IniFile.h"
+#include "common/win/IniFile.h"
 
 // Asio accepts with AcceptEx, which lives in mswsock.dll. That DLL is not
 // one of the system's known DLLs, so importing it would let a planted copy

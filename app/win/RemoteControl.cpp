@@ -7,8 +7,10 @@
 #include "common/core/TextUtil.h"
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_VersionInfo.h"
+#include "common/win/Handles.h"
 #include "common/win/MessageBoxSeam.h"
-#include "device/win/MessageOnlyWindow.h"
+#include "common/win/MessageFilter.h"
+#include "common/win/MessageOnlyWindow.h"
 
 namespace kav {
 
@@ -17,7 +19,9 @@ namespace {
 // Class of the sender's reply window (TMessageOnlyWindow): the running
 // instance sends the status to nothing else.
 constexpr wchar_t KReplyWindowClass[] = L"KavMessageOnlyWindow";
-constexpr DWORD KStatusReplyTimeoutMs = 5000;
+// The sender waits for our answer and takes the reply at once; a window
+// that only shares the class name must not hold the UI thread up for long.
+constexpr DWORD KStatusReplyTimeoutMs = 500;
 
 // Bytes tagged Tag to Window as WM_COPYDATA; false when it did not answer in time.
 bool SendCopyData(HWND Window, WPARAM Sender, ULONG_PTR Tag, const TRemoteBytes& Bytes, UINT Flags, DWORD TimeoutMs,
@@ -39,6 +43,24 @@ bool SendStatusReply(HWND AppWindow, HWND ReplyTo, const TRemoteStatus& Status) 
   return SendCopyData(ReplyTo, reinterpret_cast<WPARAM>(AppWindow), KCopyDataRemoteStatus, EncodeRemoteStatus(Status),
                       SMTO_BLOCK | SMTO_ABORTIFHUNG, KStatusReplyTimeoutMs, received) &&
          received == TRUE;
+}
+
+// The process of Window, opened only to wait for its end (null when that is refused).
+TKernelHandle OpenWindowProcess(HWND Window) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(Window, &pid);
+  return TKernelHandle(pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr);
+}
+
+// Waits up to WaitMs for the process (or, without its handle, its window) to go.
+bool WaitForEnd(const TKernelHandle& Process, HWND Window, DWORD WaitMs) {
+  if (Process.Valid()) return WaitForSingleObject(Process.Get(), WaitMs) == WAIT_OBJECT_0;
+  const DWORD start = GetTickCount();
+  while (IsWindow(Window)) {
+    if (GetTickCount() - start >= WaitMs) return false;
+    Sleep(50);
+  }
+  return true;
 }
 
 bool WriteAll(HANDLE Out, const std::string& Bytes) {
@@ -64,14 +86,18 @@ int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteComman
   TMessageOnlyWindow reply([&](UINT Msg, WPARAM WParam, LPARAM LParam, LRESULT& Result) {
     if (Msg != WM_COPYDATA || reinterpret_cast<HWND>(WParam) != app) return false;
     const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(LParam);
-    if (data->dwData != KCopyDataRemoteStatus) return false;
+    if (!data || data->dwData != KCopyDataRemoteStatus) return false;
     status = DecodeRemoteStatus(data->lpData, data->cbData);
     Result = status ? TRUE : FALSE;
     return true;
   });
   // An elevated start may ask a program that runs without elevation: let its
-  // answer through the message filter.
-  ChangeWindowMessageFilterEx(reply.Handle(), WM_COPYDATA, MSGFLT_ALLOW, nullptr);
+  // answer through the message filter (and nothing else from below otherwise).
+  AllowMessageWhenElevated(reply.Handle(), WM_COPYDATA);
+
+  // Opened before the command goes, so the process we wait for is the one we told.
+  const bool ending = Command.Kind == TRemoteCommandKind::Exit;
+  const TKernelHandle process = ending ? OpenWindowProcess(app) : TKernelHandle();
 
   for (;;) {
     status.reset();
@@ -84,6 +110,8 @@ int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteComman
       Sleep(Waits.Retry);
       continue;
     }
+    if (ending && answer == TRemoteAnswer::Done)
+      return WaitForEnd(process, app, Waits.Exit) ? KRemoteExitDone : KRemoteExitNotDone;
     if (Command.Kind != TRemoteCommandKind::Status || answer != TRemoteAnswer::Done) return RemoteExitCode(answer);
     if (!status) return KRemoteExitNotDone;
     return WriteStatusLine(FormatRemoteStatusLine(*status) + L"\r\n") ? KRemoteExitDone : KRemoteExitNotDone;
@@ -96,6 +124,23 @@ std::optional<TRemoteAnswer> SendRemoteCommand(HWND AppWindow, WPARAM Sender, co
   if (!SendCopyData(AppWindow, Sender, KCopyDataRemoteCommand, EncodeRemoteCommand(Command), Flags, TimeoutMs, result))
     return std::nullopt;
   return static_cast<TRemoteAnswer>(static_cast<int32_t>(result));
+}
+
+int StartResidentAndHandOver(TSingleInstanceGuard& Guard, const TRemoteCommand& Command,
+                             const std::vector<std::wstring>& Arguments, const TRemoteWaits& Waits) {
+  const std::wstring exe = GetExeFullPath();
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  for (const auto& arg : Arguments) commandLine += L" " + arg;
+  Guard.Release();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return KRemoteExitNotDone;
+  const TKernelHandle processHandle(process.hProcess);
+  const TKernelHandle threadHandle(process.hThread);
+  return HandOverRemoteCommand(Guard, Command, Waits);
 }
 
 int ShowRemoteUsage() {
@@ -122,12 +167,11 @@ bool WriteStatusLine(const std::wstring& Text) {
   }
   // Otherwise the console of the command prompt that started us, if any.
   if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
-  const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr);
   bool ok = false;
-  if (console != INVALID_HANDLE_VALUE) {
-    ok = WriteConsoleText(console, Text);
-    CloseHandle(console);
+  {
+    const TKernelHandle console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    if (console) ok = WriteConsoleText(console.Get(), Text);
   }
   FreeConsole();
   return ok;

@@ -11,6 +11,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/core/RemoteCommand.h"
 
@@ -24,13 +25,23 @@ struct TRemoteWaits {
   DWORD Answer = 20000;     // for one answer (a power command alone pauses 100 ms)
   DWORD Startup = 30000;    // for the running instance's deferred start-up
   DWORD Retry = 200;        // between two tries while it starts up
+  DWORD Exit = 10000;       // for its process to end after "/exit"
 };
 
 // Second start with a command: hands Command to the running instance and
 // returns the exit code (0 done, 1 not done or no answer, 3 busy). "/status"
-// writes the status line and CR LF (see WriteStatusLine) before it returns 0.
+// writes the status line and CR LF (see WriteStatusLine) before it returns 0;
+// "/exit" returns 0 only once the running process has ended.
 int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteCommand& Command,
                           const TRemoteWaits& Waits = {});
+
+// A start with a command while nothing runs: starts this executable again
+// with Arguments (the resident program), then hands Command over to it as
+// HandOverRemoteCommand does (its deferred start-up is waited for) and
+// returns the exit code. The guard is let go first, so that the new process
+// becomes the running instance. 1 when it cannot be started.
+int StartResidentAndHandOver(TSingleInstanceGuard& Guard, const TRemoteCommand& Command,
+                             const std::vector<std::wstring>& Arguments, const TRemoteWaits& Waits = {});
 
 // A malformed command line: the usage box (caption: the product name of the
 // version resource); returns the exit code 2.

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "common/win/KCL_Handle.h"
+#include "common/win/Handles.h"
 
 namespace kav {
 
@@ -20,6 +20,9 @@ public:
 
   // True when no other instance of this name was running.
   bool IsFirstInstance() const noexcept { return FFirst; }
+  // Lets go of the guard, so that a process started next is the first
+  // instance (a start with a command that starts the resident program).
+  void Release() noexcept { FMutex.Reset(); }
 
   // Marks the running instance's application window so a second start can find it.
   void MarkApplicationWindow(HWND AppWindow) const;

@@ -5,9 +5,9 @@
 
 #include <utility>
 
-#include "app/win/ExceptionLogger.h"
-#include "app/win/WindowRouting.h"
-#include "common/win/CallbackGuard.h"
+#include "common/win/KCFL_FormScaling.h"
+#include "common/win/WindowBinding.h"
+#include "common/win/WindowClass.h"
 
 namespace kav {
 
@@ -28,12 +28,8 @@ bool ShellNotify(DWORD Message, NOTIFYICONDATAW& Data) {
 const wchar_t TTrayIcon::KWindowClass[] = L"TTrayIconWindow";
 
 TTrayIcon::TTrayIcon(HINSTANCE Instance, HWND Owner) {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = &TTrayIcon::WndProc;
-  wc.hInstance = Instance;
-  wc.lpszClassName = KWindowClass;
-  RegisterClassExW(&wc);
+  RegisterWindowClass(
+      {KWindowClass, &BoundWindowProc<TTrayIcon, &TTrayIcon::FWnd, &TTrayIcon::HandleMessage, &ZeroAnswer>, false});
   FTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
   // A top-level (not message-only) window: it must be able to become the
   // foreground window for the popup menu to close properly.
@@ -50,12 +46,23 @@ TTrayIcon::~TTrayIcon() {
     // kept anyway must not linger after the program has gone.
     NOTIFYICONDATAW nid = BaseData(0);
     ShellNotify(NIM_DELETE, nid);
-    SetWindowLongPtrW(FWnd, GWLP_USERDATA, 0);
-    DestroyWindow(FWnd);
+    DestroyBoundWindow(FWnd);
   }
 }
 
-TIconHandle TTrayIcon::LoadSmallIcon(HINSTANCE Instance, int Id) {
+TIconHandle TTrayIcon::LoadSmallIcon(HINSTANCE Instance, int Id, int Dpi) {
+  // Windows 10 (1607) and later tell the size for any DPI; the program is
+  // per-monitor aware, so GetSystemMetrics keeps the DPI it started with.
+  using TGetSystemMetricsForDpi = int(WINAPI*)(int, UINT);
+  static const auto metricsForDpi = reinterpret_cast<TGetSystemMetricsForDpi>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+  if (Dpi > 0 && metricsForDpi) {
+    const int cx = metricsForDpi(SM_CXSMICON, static_cast<UINT>(Dpi));
+    const int cy = metricsForDpi(SM_CYSMICON, static_cast<UINT>(Dpi));
+    if (cx > 0 && cy > 0)
+      if (HICON icon = static_cast<HICON>(LoadImageW(Instance, MAKEINTRESOURCEW(Id), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR)))
+        return TIconHandle(icon);
+  }
   // LoadIconMetric exists only in version 6 of the common controls; a
   // process without that manifest (or an old system) takes the metric itself.
   using TLoadIconMetric = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, HICON*);
@@ -100,6 +107,24 @@ void TTrayIcon::SetImages(TIconHandle Image0, TIconHandle Image1) {
   FImages[0] = std::move(Image0);
   FImages[1] = std::move(Image1);
   Modify(NIF_ICON);
+}
+
+void TTrayIcon::SetImageResources(HINSTANCE Instance, int Id0, int Id1) {
+  FResourceInstance = Instance;
+  FResourceIds = {Id0, Id1};
+  ReloadImages();
+}
+
+bool TTrayIcon::LoadImages(int Dpi) {
+  if (!FResourceInstance) return false;
+  if (Dpi <= 0) Dpi = WindowDpi(FWnd);
+  FImages[0] = LoadSmallIcon(FResourceInstance, FResourceIds[0], Dpi);
+  FImages[1] = LoadSmallIcon(FResourceInstance, FResourceIds[1], Dpi);
+  return true;
+}
+
+void TTrayIcon::ReloadImages(int Dpi) {
+  if (LoadImages(Dpi)) Modify(NIF_ICON);
 }
 
 void TTrayIcon::SetImageIndex(int Index) {
@@ -147,19 +172,6 @@ TShellNotifyIconHandler TTrayIcon::SetShellNotifyIconHandler(TShellNotifyIconHan
   return std::exchange(ShellHandler(), std::move(Handler));
 }
 
-LRESULT CALLBACK TTrayIcon::WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  LRESULT result = 0;
-  switch (RouteWindowMessage(Wnd, Msg, WParam, LParam, &TTrayIcon::FWnd, &TTrayIcon::HandleMessage, result)) {
-  case TRouteResult::Handled:
-    return result;
-  case TRouteResult::Failed:
-    return 0;
-  case TRouteResult::Unbound:
-    break;
-  }
-  return DefWindowProcW(Wnd, Msg, WParam, LParam);
-}
-
 LRESULT TTrayIcon::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
   if (Msg == KCallbackMessage) {
     switch (LOWORD(LParam)) {
@@ -190,7 +202,14 @@ LRESULT TTrayIcon::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
     return 0;
   }
   if (Msg == FTaskbarCreated && FTaskbarCreated != 0) {
+    // Also sent after a change of the screen's scale: the icons at its new
+    // size (the add or modify below carries them).
+    LoadImages(0);
     Show();
+    return 0;
+  }
+  if (Msg == WM_DPICHANGED) {
+    ReloadImages(HIWORD(WParam));
     return 0;
   }
   return DefWindowProcW(FWnd, Msg, WParam, LParam);

@@ -18,7 +18,7 @@
 #include <functional>
 #include <string>
 
-#include "app/win/AppHandles.h"
+#include "common/win/Handles.h"
 
 namespace kav {
 
@@ -45,10 +45,17 @@ public:
 
   // Icon resource Id in the size the system uses for small icons (16 pixels
   // at 100 %, 20 to 32 at 125 to 200 %), so the shell need not scale it.
-  static TIconHandle LoadSmallIcon(HINSTANCE Instance, int Id);
+  // Given a Dpi, the size for that DPI where Windows can tell it
+  // (GetSystemMetricsForDpi); otherwise the size of the DPI the program started with.
+  static TIconHandle LoadSmallIcon(HINSTANCE Instance, int Id, int Dpi = 0);
 
   // The two images (owned from now on).
   void SetImages(TIconHandle Image0, TIconHandle Image1);
+  // The two images from icon resources, loaded again at the notification
+  // area's DPI whenever it may have changed (a new taskbar, a DPI change).
+  void SetImageResources(HINSTANCE Instance, int Id0, int Id1);
+  // Loads the resources again at Dpi (0: the DPI of the tray's own window).
+  void ReloadImages(int Dpi = 0);
   HICON Image(int Index) const noexcept;
   // Which image is shown (0 or 1).
   void SetImageIndex(int Index);
@@ -83,9 +90,10 @@ public:
   static TShellNotifyIconHandler SetShellNotifyIconHandler(TShellNotifyIconHandler Handler);
 
 private:
-  static LRESULT CALLBACK WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
   LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
   NOTIFYICONDATAW BaseData(UINT Flags) const;
+  // Loads the image resources at Dpi (0: the tray window's) without telling the shell.
+  bool LoadImages(int Dpi);
   bool TryAdd();
   void StopRetrying();
   void Modify(UINT Flags);
@@ -93,6 +101,8 @@ private:
 
   HWND FWnd = nullptr;
   UINT FTaskbarCreated = 0;
+  HINSTANCE FResourceInstance = nullptr;
+  std::array<int, 2> FResourceIds{};
   std::array<TIconHandle, 2> FImages;
   int FImageIndex = 1;
   std::wstring FHint;

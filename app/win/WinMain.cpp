@@ -38,7 +38,9 @@ struct TProgram {
     modComPort = std::make_unique<kav::TmodComPort>(FormMain.get());
     Device = std::make_unique<kav::TComPortDevice>(*modComPort);
     FormMain->SetComPortModule(Device.get());
-    FormEnvSettings->SetComPortModule(modComPort.get());
+    // The dialog's communication test is the device link's.
+    FormEnvSettings->SetComPortTestFunc(
+        [Link = modComPort.get()](const std::wstring& Port) { return Link->TestComPort(Port); });
     // The network remote: its commands reach FormMain through the
     // application window's WM_COPYDATA, like a second start's.
     HttpRemote = kav::StartHttpRemote(App.Handle());
@@ -49,7 +51,7 @@ struct TProgram {
     if (FormMain) FormMain->SetStatusChangedHandler(nullptr);
     HttpRemote.reset();
     if (FormMain) FormMain->SetComPortModule(nullptr);
-    if (FormEnvSettings) FormEnvSettings->SetComPortModule(nullptr);
+    if (FormEnvSettings) FormEnvSettings->SetComPortTestFunc(nullptr);
     Device.reset();
     modComPort.reset();
     if (FormMain) FormMain->SetEnvSettingsForm(nullptr);
@@ -63,12 +65,20 @@ struct TProgram {
 
 int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
   // Nothing may be loaded from the program's own folder (DLL planting).
-  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // Looked up, not imported: Windows 7 has it only with its update KB2533623,
+  // and without that update an import would keep the program from starting.
+  using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
+  if (const auto setDefaultDllDirectories = reinterpret_cast<TSetDefaultDllDirectories>(
+          reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"))))
+    setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  else
+    SetDllDirectoryW(L""); // at least not the current folder
   kav::TExceptionLogger::Install();
 
-  // A command for the running program ("/power on", "/status" ...)? A
+  // A command for the running program ("/power on", "/status", "/exit" ...)? A
   // malformed one is answered before the guard, so its box holds nothing up.
-  const kav::TRemoteCommandLine remote = kav::ParseRemoteCommandLine(kav::CommandLineArguments());
+  const std::vector<std::wstring> arguments = kav::CommandLineArguments();
+  const kav::TRemoteCommandLine remote = kav::ParseRemoteCommandLine(arguments);
   if (remote.Kind == kav::TRemoteCommandLine::TKind::Malformed) return kav::ShowRemoteUsage();
   const bool hasCommand = remote.Kind == kav::TRemoteCommandLine::TKind::Command;
 
@@ -84,9 +94,19 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
     guard.ActivateRunningInstance(GetCommandLineW());
     return 0;
   }
-  // Nobody to ask: a status query starts nothing (a start would open the
-  // port and might power the switcher up).
-  if (hasCommand && remote.Command.Kind == kav::TRemoteCommandKind::Status) return kav::KRemoteExitNotDone;
+  // Nobody to ask or to end: /status and /exit start nothing.
+  if (hasCommand)
+    if (const auto code = kav::RemoteExitCodeWithNothingRunning(remote.Command)) return *code;
+  // Any other command starts the resident program as a process of its own
+  // and ends with the command's exit code: a scheduled task or a script that
+  // started this one must see it end.
+  if (hasCommand) {
+    try {
+      return kav::StartResidentAndHandOver(guard, remote.Command, kav::ResidentStartArguments(arguments));
+    } catch (...) {
+      return kav::KRemoteExitNotDone;
+    }
+  }
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_HOTKEY_CLASS};
   InitCommonControlsEx(&icc);
@@ -104,7 +124,6 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
   int exitCode = 1;
   try {
     program.Create(app);
-    if (hasCommand) program.FormMain->SetStartupRemoteCommand(remote.Command);
     exitCode = app.Run();
   } catch (...) {
     // A window or the device link could not be created: say so and leave

@@ -40,7 +40,7 @@
 
 #include "app/core/RemoteCommand.h"
 #include "app/core/LinkRefresh.h"
-#include "app/win/AppHandles.h"
+#include "common/win/Handles.h"
 #include "device/core/IAv90RStatusSink.h"
 #include "device/core/clsAv90RStatus.h"
 #include "settings/win/IEnvSettingsHost.h"
@@ -92,7 +92,7 @@ public:
   enum : UINT_PTR {
     TMR_STARTUPPROCESS = 1,  // tmrStartupProcess: one tick, 1000 ms after creation
     TMR_HOTKEYINTERVAL = 2,  // tmrHotKeyInterval: 1000 ms suppression after a press
-    TMR_STARTUPCOMMAND = 3,  // the start's own command waits for the status reply, at most this long
+    TMR_STARTUPSTATUS = 3,   // commands wait for the start-up's status reply, at most KStartupStatusWaitMs
     TMR_LINKREFRESH = 4,     // tmrLinkRefresh: one tick after a burst of device or resume notices
   };
   // How long a burst of device and resume notices may take to fold into one
@@ -128,24 +128,23 @@ public:
   std::wstring ModelName() const override;
 
   // Commands from the command line (app/win/RemoteControl.h).
-  // A command handed over by a second start. Busy while a dialog, question or
-  // message box of the program is open; Starting until the deferred start-up
-  // (and this start's own command) has run; otherwise it acts like its hot
-  // key, whether hot-key control is on or off and without the suppression
-  // window, and shows nothing: NotDone stands for the port error box.
+  // A command handed over by another start. Busy while a dialog, question or
+  // message box of the program is open, or while the port is being closed;
+  // Starting until the deferred start-up has run and the switcher has
+  // answered its status request (or KStartupStatusWaitMs has passed), so that
+  // toggles and the power-up rule go from the switcher's state; otherwise it
+  // acts like its hot key, whether hot-key control is on or off and without
+  // the suppression window, and shows nothing: NotDone stands for the port
+  // error box. Exit ends the program as 終了(&X) does and answers Done.
   TRemoteAnswer DoProcess_RemoteCommand(const TRemoteCommand& Command) override;
   // The state the status line reports; Starting until the deferred start-up has begun.
   TRemoteAnswer GetRemoteStatus(TRemoteStatus& Status) const override;
-  // The command given to this start. The deferred start-up carries it out
-  // once it has opened the port and the switcher has answered the status
-  // request (or KStartupCommandWaitMs has passed), exactly like its hot key.
-  void SetStartupRemoteCommand(const TRemoteCommand& Command) { FStartupRemoteCommand = Command; }
-  static constexpr UINT KStartupCommandWaitMs = 1000;
+  static constexpr UINT KStartupStatusWaitMs = 1000;
 
   // Event handlers, public so that tests can run them as the system would.
   void tmrStartupProcessTimer();
   void tmrHotKeyIntervalTimer();
-  void tmrStartupCommandTimer();
+  void tmrStartupStatusTimer();
   void tmrLinkRefreshTimer();
   void pmTrayIconPopup();
   void pmiHotKeyEnabledClick();
@@ -183,9 +182,16 @@ public:
   const std::wstring& ProductName() const noexcept { return FProductName; }
 
 private:
-  static LRESULT CALLBACK WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+  // The window as designed at 96 dpi (LayoutControls scales it to its DPI).
+  static constexpr DWORD KFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+  static constexpr DWORD KFormExStyle = WS_EX_WINDOWEDGE;
+  static constexpr int KClientWidth = 214;
+  static constexpr int KOuterHeight = 125;
+
   LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
-  static void RegisterWindowClass(HINSTANCE Instance);
+  static LRESULT FailedAnswer(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+  // A debugger line (OutputDebugStringW) for what is not the user's business.
+  static void Trace(const std::wstring& Text);
 
   void FormCreate();
   void FormShow();
@@ -198,7 +204,6 @@ private:
   void DoProcess_HotKeyAction(int Index);
   void SetHotKeyEnabled(bool Value);
   int ApplyHotKeyEnabled(bool Value, bool ReportFailures);
-  void RunStartupRemoteCommand();
   void WMHotKey(WPARAM Id);
   LRESULT WMQueryEndSession();
   void WMClose();
@@ -231,7 +236,7 @@ private:
   TAv90RStatus FAv90RStat;
   bool FFormShowFlg = false;
   bool FQueryEndSession = false;
-  bool FSessionEnding = false; // inside WM_QUERYENDSESSION: no boxes
+  bool FSessionEnding = false; // inside WM_QUERYENDSESSION or "/exit": no boxes
 
   // Components.
   std::unique_ptr<TTrayIcon> FTrayIcon;
@@ -253,12 +258,11 @@ private:
   std::function<void()> FShowAbout;
   std::function<void()> FOnStatusChanged;
   std::wstring FProductName;
-  // Remote commands: where the deferred start-up is, the start's own
-  // command, and a command being carried out (a nested one is refused).
+  // Remote commands: where the deferred start-up is, and a command being
+  // carried out (a nested one is refused).
   enum class TStartupState { Waiting, Running, Done };
   TStartupState FStartupState = TStartupState::Waiting;
-  std::optional<TRemoteCommand> FStartupRemoteCommand;
-  bool FStartupCommandTimerEnabled = false;
+  bool FStartupStatusTimerEnabled = false;
   bool FRemoteCommandRunning = false;
   int FInitStep = 0;        // step of DoProcess_Initialize reached
   bool FFormCreated = false;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <utility>
 
 #include "common/core/AppError.h"
@@ -9,6 +10,8 @@
 namespace kav {
 
 namespace {
+
+std::atomic<bool> GSuspended{false};
 
 TCallbackExceptionHandler& Handler() {
   static TCallbackExceptionHandler handler;
@@ -33,6 +36,10 @@ void DefaultHandler(std::exception_ptr error) {
 TCallbackExceptionHandler SetCallbackExceptionHandler(TCallbackExceptionHandler NewHandler) {
   return std::exchange(Handler(), std::move(NewHandler));
 }
+
+bool SuspendCallbacks() noexcept { return GSuspended.exchange(true); }
+
+bool CallbacksSuspended() noexcept { return GSuspended.load(); }
 
 void HandleCallbackException() noexcept {
   const std::exception_ptr error = std::current_exception();

@@ -17,6 +17,13 @@ TCallbackExceptionHandler SetCallbackExceptionHandler(TCallbackExceptionHandler 
 // to the handler. Never throws, even if the handler does.
 void HandleCallbackException() noexcept;
 
+// A fatal fault is being reported (the process ends when that is done): from
+// then on window procedures leave every message to the system, so nothing of
+// the program runs on top of a broken state. SuspendCallbacks returns true
+// when a report was already under way (a fault inside the report).
+bool SuspendCallbacks() noexcept;
+bool CallbacksSuspended() noexcept;
+
 // Runs Fn; any exception it throws goes to the handler instead of the caller.
 template <class F>
 void GuardCallback(F&& Fn) noexcept {

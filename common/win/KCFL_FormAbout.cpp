@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <utility>
-#include <vector>
 
 #include "common/win/CallbackGuard.h"
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_ShellFunc.h"
 #include "common/win/KCL_VersionInfo.h"
+#include "common/win/ModalLoop.h"
+#include "common/win/WindowBinding.h"
+#include "common/win/WindowClass.h"
+#include "common/win/WindowText.h"
 
 namespace kav {
 
@@ -41,45 +44,12 @@ HFONT MakeFont(const wchar_t* Face, int Height, int Weight, bool Underline) {
   return CreateFontIndirectW(&lf);
 }
 
-// Owns one icon handle taken from the executable.
-class TIconHandle {
-public:
-  explicit TIconHandle(HICON Icon) noexcept : FIcon(Icon) {}
-  ~TIconHandle() {
-    if (FIcon) DestroyIcon(FIcon);
-  }
-  TIconHandle(const TIconHandle&) = delete;
-  TIconHandle& operator=(const TIconHandle&) = delete;
-  HICON Get() const noexcept { return FIcon; }
-
-private:
-  HICON FIcon;
-};
-
-// The modal loop disables the visible, enabled top-level windows of this
-// thread (as a modal form does) and enables exactly those again afterwards.
-struct TDisabledWindows {
-  HWND Dialog;
-  std::vector<HWND> Windows;
-};
-
-BOOL CALLBACK DisableThreadWindow(HWND Wnd, LPARAM Param) {
-  auto* state = reinterpret_cast<TDisabledWindows*>(Param);
-  if (Wnd != state->Dialog && IsWindowVisible(Wnd) && IsWindowEnabled(Wnd)) {
-    state->Windows.push_back(Wnd);
-    EnableWindow(Wnd, FALSE);
-  }
-  return TRUE;
-}
-
 } // namespace
 
 TFormAbout::TFormAbout(HWND Owner) : FOwner(Owner) {}
 
 TFormAbout::~TFormAbout() {
   if (FHandle) DestroyWindow(FHandle);
-  for (HFONT f : {FFont, FTitleFont, FUrlFont})
-    if (f) DeleteObject(f);
 }
 
 void TFormAbout::Init(const TVersionInfo* VersionInfo) { FVersinInfo = VersionInfo; }
@@ -89,36 +59,16 @@ TFormAbout::TUrlOpener TFormAbout::SetUrlOpener(TUrlOpener Opener) {
 }
 
 void TFormAbout::RegisterClasses() {
-  HINSTANCE inst = GetModuleHandleW(nullptr);
-  WNDCLASSEXW wc{};
-  if (!GetClassInfoExW(inst, KWindowClass, &wc)) {
-    wc = WNDCLASSEXW{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = &TFormAbout::WndProc;
-    wc.hInstance = inst;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = KWindowClass;
-    RegisterClassExW(&wc);
-  }
-  if (!GetClassInfoExW(inst, KIconBoxClass, &wc)) {
-    wc = WNDCLASSEXW{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = &TFormAbout::IconBoxProc;
-    wc.hInstance = inst;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = KIconBoxClass;
-    RegisterClassExW(&wc);
-  }
+  RegisterWindowClass({KWindowClass, &BoundWindowProc<TFormAbout, &TFormAbout::FHandle, &TFormAbout::HandleMessage>});
+  RegisterWindowClass({KIconBoxClass, &TFormAbout::IconBoxProc});
 }
 
 int TFormAbout::ShowModal() {
   if (FHandle) return 0;  // already showing: a modal dialog cannot nest itself
   RegisterClasses();
-  if (!FFont) FFont = MakeFont(L"Tahoma", 12, FW_NORMAL, false);
-  if (!FTitleFont) FTitleFont = MakeFont(L"MS UI Gothic", 21, FW_BOLD, false);
-  if (!FUrlFont) FUrlFont = MakeFont(L"Tahoma", 12, FW_NORMAL, true);
+  if (!FFont) FFont.Reset(MakeFont(L"Tahoma", 12, FW_NORMAL, false));
+  if (!FTitleFont) FTitleFont.Reset(MakeFont(L"MS UI Gothic", 21, FW_BOLD, false));
+  if (!FUrlFont) FUrlFont.Reset(MakeFont(L"Tahoma", 12, FW_NORMAL, true));
 
   // Sizes in pixels: the dialog is not scaled with the screen's DPI.
   RECT r{0, 0, KClientWidth, KClientHeight};
@@ -135,31 +85,17 @@ int TFormAbout::ShowModal() {
 
   FModalResult = 0;
   FDone = false;
-  TDisabledWindows disabled{FHandle, {}};
-  EnumThreadWindows(GetCurrentThreadId(), &DisableThreadWindow, reinterpret_cast<LPARAM>(&disabled));
+  TDisabledWindows disabled(FHandle);
   ShowWindow(FHandle, SW_SHOWNORMAL);
   SetForegroundWindow(FHandle);
   SetFocus(GetDlgItem(FHandle, IDOK));
 
-  MSG msg;
-  while (!FDone) {
-    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0) {
-      // WM_QUIT ends the dialog and goes on to the outer loop.
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      break;
-    }
-    if (got < 0) break;
-    if (!IsDialogMessageW(FHandle, &msg)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
+  // A WM_QUIT ends the dialog and goes on to the outer loop.
+  RunModal(FHandle, [this] { return FDone; });
 
   // Enable the other windows before the dialog goes, so that activation can
   // return to one of them.
-  for (HWND w : disabled.Windows)
-    if (IsWindow(w)) EnableWindow(w, TRUE);
+  disabled.Restore();
   if (FHandle) {
     ShowWindow(FHandle, SW_HIDE);
     DestroyWindow(FHandle);
@@ -172,14 +108,14 @@ void TFormAbout::CreateControls() {
   auto make = [&](DWORD exStyle, const wchar_t* cls, DWORD style, int x, int y, int w, int h, int id) {
     HWND c = CreateWindowExW(exStyle, cls, L"", WS_CHILD | WS_CLIPSIBLINGS | style, x, y, w, h, FHandle,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), inst, nullptr);
-    SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+    SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Get()), FALSE);
     return c;
   };
   const DWORD label = WS_VISIBLE | SS_NOPREFIX;
   // Creation order is the z-order (first on top); the framed panel comes
   // last so that it lies behind the texts.
   HWND title = make(0, L"STATIC", label | SS_LEFT, 0, 15, 10, 21, IdProductName);
-  SendMessageW(title, WM_SETFONT, reinterpret_cast<WPARAM>(FTitleFont), FALSE);
+  SendMessageW(title, WM_SETFONT, reinterpret_cast<WPARAM>(FTitleFont.Get()), FALSE);
   make(0, KIconBoxClass, WS_VISIBLE, 25, 50, 32, 32, IdIcon);
   make(0, L"STATIC", label | SS_LEFT | SS_ENDELLIPSIS, 70, 50, 380, 14, IdDescription);
   make(0, L"STATIC", label | SS_LEFT, 70, 80, 10, 14, IdInternalName);
@@ -190,7 +126,7 @@ void TFormAbout::CreateControls() {
   make(0, L"STATIC", label | SS_CENTER, 175, 130, 10, 14, IdCompany);
   make(0, L"STATIC", label | SS_CENTER, 50, 160, 377, 14, IdCopyright);
   HWND url = make(0, L"STATIC", label | SS_CENTER | SS_NOTIFY, 160, 200, 160, 14, IdURL);
-  SendMessageW(url, WM_SETFONT, reinterpret_cast<WPARAM>(FUrlFont), FALSE);
+  SendMessageW(url, WM_SETFONT, reinterpret_cast<WPARAM>(FUrlFont.Get()), FALSE);
   SetWindowTextW(url, KMakerUrl);
   FitLabel(IdURL, false);
   HWND ok = make(0, L"BUTTON", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 200, 240, 80, 25, IDOK);
@@ -206,22 +142,19 @@ void TFormAbout::SetLabel(int Id, const std::wstring& Text) { SetWindowTextW(Get
 void TFormAbout::FitLabel(int Id, bool WordWrap) {
   HWND c = GetDlgItem(FHandle, Id);
   if (!c) return;
-  const int len = GetWindowTextLengthW(c);
-  std::wstring text(static_cast<size_t>(len) + 1, L'\0');
-  GetWindowTextW(c, text.data(), len + 1);
-  text.resize(static_cast<size_t>(len));
+  const std::wstring text = WindowText(c);
   RECT wr;
   GetWindowRect(c, &wr);
   MapWindowPoints(nullptr, FHandle, reinterpret_cast<POINT*>(&wr), 2);
   const int currentWidth = wr.right - wr.left;
-  HDC dc = GetDC(c);
-  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)));
   RECT calc{0, 0, WordWrap ? currentWidth : 0, 0};
-  const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
-  DrawTextW(dc, measured.c_str(), -1, &calc,
-            DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | (WordWrap ? DT_WORDBREAK : DT_SINGLELINE));
-  SelectObject(dc, old);
-  ReleaseDC(c, dc);
+  {
+    const TWindowDC dc(c);
+    const TSelectedObject font(dc.Get(), reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)));
+    const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
+    DrawTextW(dc.Get(), measured.c_str(), -1, &calc,
+              DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | (WordWrap ? DT_WORDBREAK : DT_SINGLELINE));
+  }
   int w = calc.right - calc.left;
   if (text.empty()) w = 0;
   const int h = calc.bottom - calc.top;
@@ -262,10 +195,7 @@ void TFormAbout::FormShow() {
 }
 
 void TFormAbout::lblURLClick() {
-  const int len = GetWindowTextLengthW(GetDlgItem(FHandle, IdURL));
-  std::wstring url(static_cast<size_t>(len) + 1, L'\0');
-  GetWindowTextW(GetDlgItem(FHandle, IdURL), url.data(), len + 1);
-  url.resize(static_cast<size_t>(len));
+  const std::wstring url = WindowText(GetDlgItem(FHandle, IdURL));
   if (auto& opener = UrlOpener())
     opener(url);
   else
@@ -279,32 +209,12 @@ void TFormAbout::EndModal(int Result) {
   PostMessageW(FHandle, WM_NULL, 0, 0);
 }
 
-LRESULT CALLBACK TFormAbout::WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  TFormAbout* self = nullptr;
-  if (Msg == WM_NCCREATE) {
-    self = static_cast<TFormAbout*>(reinterpret_cast<CREATESTRUCTW*>(LParam)->lpCreateParams);
-    self->FHandle = Wnd;
-    SetWindowLongPtrW(Wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  } else {
-    self = reinterpret_cast<TFormAbout*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA));
-  }
-  if (!self) return DefWindowProcW(Wnd, Msg, WParam, LParam);
-  LRESULT result = 0;
-  bool handled = false;
-  GuardCallback([&] {
-    result = self->HandleMessage(Msg, WParam, LParam);
-    handled = true;
-  });
-  if (Msg == WM_NCDESTROY) {
-    SetWindowLongPtrW(Wnd, GWLP_USERDATA, 0);
-    self->FHandle = nullptr;
-    self->FDone = true;
-  }
-  return handled ? result : DefWindowProcW(Wnd, Msg, WParam, LParam);
-}
-
 LRESULT TFormAbout::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
   switch (Msg) {
+  case WM_NCDESTROY:
+    // Destroyed from outside (its owner went): the modal loop ends too.
+    FDone = true;
+    break;
   case WM_COMMAND: {
     const int id = LOWORD(WParam);
     const int code = HIWORD(WParam);
@@ -345,7 +255,7 @@ LRESULT TFormAbout::HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam) {
 
 // The icon box: the executable's first icon, stretched to the box.
 LRESULT CALLBACK TFormAbout::IconBoxProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  if (Msg != WM_PAINT) return DefWindowProcW(Wnd, Msg, WParam, LParam);
+  if (Msg != WM_PAINT || CallbacksSuspended()) return DefWindowProcW(Wnd, Msg, WParam, LParam);
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(Wnd, &ps);
   GuardCallback([&] {

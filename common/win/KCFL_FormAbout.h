@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "common/win/Handles.h"
+
 namespace kav {
 
 class TVersionInfo;
@@ -59,7 +61,6 @@ public:
   static TUrlOpener SetUrlOpener(TUrlOpener Opener);
 
 private:
-  static LRESULT CALLBACK WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
   static LRESULT CALLBACK IconBoxProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
   static void RegisterClasses();
   LRESULT HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
@@ -73,9 +74,9 @@ private:
   HWND FOwner;
   HWND FHandle = nullptr;
   const TVersionInfo* FVersinInfo = nullptr;
-  HFONT FFont = nullptr;       // Tahoma, 12 px, Japanese character set
-  HFONT FTitleFont = nullptr;  // MS UI Gothic, 21 px, bold
-  HFONT FUrlFont = nullptr;    // Tahoma, 12 px, underlined
+  TFontHandle FFont;       // Tahoma, 12 px, Japanese character set
+  TFontHandle FTitleFont;  // MS UI Gothic, 21 px, bold
+  TFontHandle FUrlFont;    // Tahoma, 12 px, underlined
   int FModalResult = 0;
   bool FDone = false;
 };

@@ -1,5 +1,7 @@
 #include "common/win/KCFL_FormScaling.h"
 
+#include "common/win/Handles.h"
+
 namespace kav {
 
 namespace {
@@ -10,9 +12,8 @@ template <typename T> T User32Function(const char* Name) {
 }
 
 int SystemDpi() {
-  HDC dc = GetDC(nullptr);
-  const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-  if (dc) ReleaseDC(nullptr, dc);
+  const TWindowDC screen(nullptr);
+  const int dpi = screen.Get() ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
   return dpi > 0 ? dpi : 96;
 }
 

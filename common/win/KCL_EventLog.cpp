@@ -10,7 +10,7 @@
 #include "common/core/CommandLineRules.h"
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_FileOperation.h"
-#include "common/win/KCL_Handle.h"
+#include "common/win/Handles.h"
 
 namespace kav {
 
@@ -59,10 +59,10 @@ void WriteEventLog(const std::wstring& Text, uint16_t EventType, uint16_t Catego
 std::vector<std::wstring> CommandLineArguments() {
   int count = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  const TLocalMemory owner(argv);
   std::vector<std::wstring> args;
   if (argv == nullptr) return args;
   for (int i = 1; i < count; ++i) args.emplace_back(argv[i]);
-  LocalFree(argv);
   return args;
 }
 

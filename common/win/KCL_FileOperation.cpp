@@ -7,7 +7,7 @@
 #include "common/core/TextUtil.h"
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_Clock.h"
-#include "common/win/KCL_Handle.h"
+#include "common/win/Handles.h"
 #include "common/win/KCL_SystemMessage.h"
 
 namespace kav {

@@ -1,8 +1,8 @@
 #include "common/win/KCL_IniFileFunc.h"
 
 #include "common/win/KCL_AppData.h"
-#include "settings/core/IniValue.h"
-#include "settings/win/IniFile.h"
+#include "common/core/IniValue.h"
+#include "common/win/IniFile.h"
 
 namespace kav {
 

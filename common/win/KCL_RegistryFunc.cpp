@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "common/win/KCL_AppData.h"
-#include "common/win/KCL_Handle.h"
+#include "common/win/Handles.h"
 
 namespace kav {
 

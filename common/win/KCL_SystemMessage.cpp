@@ -1,6 +1,6 @@
 #include "common/win/KCL_SystemMessage.h"
 
-#include "common/win/KCL_Handle.h"
+#include "common/win/Handles.h"
 
 namespace kav {
 

@@ -2,7 +2,12 @@
 
 #include <memory>
 
+#include "common/core/ScopedFlag.h"
 #include "common/win/CallbackGuard.h"
+#include "common/win/KCL_SystemMessage.h"
+#include "common/win/ModalLoop.h"
+#include "device/core/PortClaim.h"
+#include "device/core/SerialWatchPolicy.h"
 
 namespace kav {
 
@@ -19,33 +24,12 @@ constexpr DWORD kAllEvents = EV_RXCHAR | EV_TXEMPTY | EV_RXFLAG | EV_RING | EV_B
                              EV_RLSD | EV_RX80FULL;
 constexpr DWORD kWriteTimeoutPerByteMs = 100;
 constexpr DWORD kWriteTimeoutConstMs = 1000;
-// How often a watcher that cannot wait for events looks at the receive queue.
-constexpr DWORD kPollIntervalMs = 1;
-// A wait that comes back without any event sooner than this, with nothing
-// received, has not waited for anything: the driver only looked at the line.
-constexpr double kEmptyWaitMs = 100.0;
-// That many such waits in a row and the watcher looks at the queue itself.
-constexpr int kEmptyWaitsBeforePolling = 2;
 // How long Close waits for the watcher before it closes the port under it,
 // and again after that.
 constexpr DWORD kWatcherStopMs = 2000;
 
-std::wstring SystemMessage(DWORD Error) {
-  wchar_t* buf = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, Error, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
-  std::wstring text = n && buf ? std::wstring(buf, n) : L"";
-  if (buf) LocalFree(buf);
-  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
-  return text;
-}
-
 EComPortError PortError(const std::wstring& What, const std::wstring& Port, DWORD Error) {
-  std::wstring text = Port + L": " + What;
-  const std::wstring sys = SystemMessage(Error);
-  if (!sys.empty()) text += L" (" + sys + L")";
-  return EComPortError(text, Error);
+  return EComPortError(Port + L": " + What + L" (" + SystemErrorMessage(Error) + L")", Error);
 }
 
 // Waits for an overlapped transfer for at most TimeoutMs, then cancels it.
@@ -73,7 +57,7 @@ bool FinishOverlapped(HANDLE Port, OVERLAPPED& Ov, DWORD TimeoutMs, DWORD& Trans
 // What the watcher thread needs; it owns this and touches nothing else of the channel.
 struct TComPort::TWatcher {
   HANDLE Port;
-  TWinHandle Stop; // its own handle of the stop event, valid as long as the thread runs
+  TKernelHandle Stop; // its own handle of the stop event, valid as long as the thread runs
   HWND Target;
   uint32_t Generation;
   std::shared_ptr<TSerialDriver> Driver;
@@ -99,6 +83,9 @@ struct TComPort::TWatcher {
     return freq.QuadPart ? 1000.0 * static_cast<double>(now.QuadPart - Start.QuadPart) / static_cast<double>(freq.QuadPart) : 0.0;
   }
 
+  // Close may give up on a watcher and close the port under it; the handle
+  // value may then belong to the next open. So every driver call is preceded
+  // by a look at the stop request, and a stopped watcher touches nothing.
   bool Stopping() const { return WaitForSingleObject(Stop.Get(), 0) == WAIT_OBJECT_0; }
 
   void HandOver(DWORD Events) {
@@ -112,6 +99,7 @@ struct TComPort::TWatcher {
   bool LookAtQueue(bool* Received = nullptr) {
     COMSTAT stat{};
     DWORD errors = 0;
+    if (Stopping()) return false;
     if (!Driver->QueueState(Port, &errors, &stat)) {
       Lost(GetLastError());
       return false;
@@ -122,22 +110,25 @@ struct TComPort::TWatcher {
   }
 
   void Run() {
-    TWinHandle waitEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    TKernelHandle waitEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     DWORD mask = kAllEvents;
-    bool polling = !waitEvent;
-    int emptyWaits = 0;
+    TSerialWatchPolicy policy(waitEvent.Valid());
+    if (Stopping()) return;
     if (!Driver->SetMask(Port, mask)) {
       mask = EV_RXCHAR;
+      if (Stopping()) return;
       Driver->SetMask(Port, mask);
     }
     // Events count from the mask on: a reply that arrived while the port was
     // being opened raises none and would wait for the next byte.
     if (!LookAtQueue()) return;
     for (;;) {
-      if (polling) {
+      if (Stopping()) return;
+      if (policy.Polling()) {
         // Fallback for drivers that cannot wait for line events (see below).
-        if (WaitForSingleObject(Stop.Get(), kPollIntervalMs) != WAIT_TIMEOUT) return;
+        if (WaitForSingleObject(Stop.Get(), TSerialWatchPolicy::KPollIntervalMs) != WAIT_TIMEOUT) return;
         if (!LookAtQueue()) return;
+        policy.Polled(GetTickCount64());
         continue;
       }
 
@@ -162,6 +153,9 @@ struct TComPort::TWatcher {
             Driver->WaitResult(Port, &ov, &n, TRUE);
             return;
           }
+          // The wait has completed (its event is set): nothing of it is left
+          // in flight when a stopped watcher leaves here.
+          if (Stopping()) return;
           DWORD n = 0;
           error = Driver->WaitResult(Port, &ov, &n, FALSE) ? 0 : GetLastError();
         }
@@ -169,7 +163,7 @@ struct TComPort::TWatcher {
       const double blockedMs = WaitBlockedMs(waitStart);
       if (Stopping()) return;
       if (!error && events) {
-        emptyWaits = 0;
+        policy.WaitDelivered();
         HandOver(events);
         continue;
       }
@@ -183,6 +177,7 @@ struct TComPort::TWatcher {
         // (modem lines of a port without them): received characters are
         // all the channel needs.
         mask = EV_RXCHAR;
+        if (Stopping()) return;
         Driver->SetMask(Port, mask);
         if (!LookAtQueue()) return;
         continue;
@@ -195,14 +190,9 @@ struct TComPort::TWatcher {
       // and starts and ends a thread of its own for every wait, which costs
       // it memory each time). Waiting again would only repeat that, so after
       // a few such waits in a row the watcher looks at the queue itself
-      // instead. A wait that took long, or that ended as bytes came in, still
-      // did its job and breaks the run. A driver that waits properly never
+      // instead (TSerialWatchPolicy). A driver that waits properly never
       // ends a wait empty unless we cancel it, so this costs it nothing.
-      if (!received && blockedMs < kEmptyWaitMs) {
-        if (++emptyWaits >= kEmptyWaitsBeforePolling) polling = true;
-      } else {
-        emptyWaits = 0;
-      }
+      policy.WaitEndedEmpty(blockedMs, received, GetTickCount64());
     }
   }
 };
@@ -231,9 +221,16 @@ void TComPort::SetPort(const std::wstring& Value) {
 
 void TComPort::Open() {
   if (FConnected) return;
+  // The port's claim first: another session's instance that has the port
+  // keeps it, and nothing of ours touches it (not even a failed open).
+  TKernelHandle claim(CreateMutexW(nullptr, FALSE, PortClaimName(FPort).c_str()));
+  const DWORD claimError = GetLastError();
+  // A claim that exists but refuses us was made by another account.
+  if (claim ? claimError == ERROR_ALREADY_EXISTS : claimError == ERROR_ACCESS_DENIED)
+    throw EComPortInUseElsewhere(FPort + L": 別のセッションで使用中です", ERROR_BUSY);
   // The device namespace name also reaches COM10 and above.
   const std::wstring path = L"\\\\.\\" + FPort;
-  TWinHandle port(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  TKernelHandle port(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr));
   if (!port) throw PortError(L"ポートを開けません", FPort, GetLastError());
 
@@ -278,7 +275,7 @@ void TComPort::Open() {
   if (!SetCommTimeouts(port.Get(), &timeouts))
     throw PortError(L"タイムアウトを設定できません", FPort, GetLastError());
 
-  TWinHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  TKernelHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!stop) throw PortError(L"停止イベントを作成できません", FPort, GetLastError());
 
   HANDLE watcherStop = nullptr;
@@ -286,14 +283,15 @@ void TComPort::Open() {
                        DUPLICATE_SAME_ACCESS))
     throw PortError(L"停止イベントを作成できません", FPort, GetLastError());
   const uint32_t generation = FGeneration + 1;
-  auto* watcher = new TWatcher{port.Get(), TWinHandle(watcherStop), FWindow.Handle(), generation, FDriver};
-  TWinHandle thread(CreateThread(nullptr, 0, &TWatcher::ThreadProc, watcher, 0, nullptr));
+  auto* watcher = new TWatcher{port.Get(), TKernelHandle(watcherStop), FWindow.Handle(), generation, FDriver};
+  TKernelHandle thread(CreateThread(nullptr, 0, &TWatcher::ThreadProc, watcher, 0, nullptr));
   if (!thread) {
     const DWORD error = GetLastError();
     delete watcher;
     throw PortError(L"監視スレッドを開始できません", FPort, error);
   }
   FGeneration = generation;
+  FClaim = std::move(claim);
   FHandle = std::move(port);
   FStopEvent = std::move(stop);
   FThread = std::move(thread);
@@ -302,7 +300,7 @@ void TComPort::Open() {
 }
 
 void TComPort::Close() {
-  if (!FConnected) return;
+  if (!FConnected || FClosing) return;
   if (FHandOverDepth > 0) {
     // The watcher waits for this very handler to return: it cannot be joined
     // from here. Close right after the handler instead.
@@ -316,10 +314,12 @@ void TComPort::Close() {
 }
 
 void TComPort::DoClose() {
+  if (FClosing) return;
   if (!FConnected || !FThread) {
     FConnected = false;
     return;
   }
+  const TScopedFlag closing(FClosing);
   // Reads and writes are synchronous on this thread, so the only transfer in
   // flight is the watcher's wait, which the watcher cancels itself (overlapped
   // requests belong to the thread that issued them).
@@ -340,6 +340,7 @@ void TComPort::DoClose() {
   FThread.Reset();
   FStopEvent.Reset();
   FHandle.Reset();
+  FClaim.Reset();
   FCloseRequested = false;
   FConnected = false;
 }
@@ -347,23 +348,14 @@ void TComPort::DoClose() {
 bool TComPort::WaitForWatcher(DWORD TimeoutMs) {
   // The watcher may be inside SendMessage to us: keep serving sent messages
   // while waiting, or both threads would wait for each other.
-  const HANDLE thread = FThread.Get();
-  const ULONGLONG deadline = GetTickCount64() + TimeoutMs;
-  for (;;) {
-    const ULONGLONG now = GetTickCount64();
-    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-    const DWORD w = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
-    if (w == WAIT_OBJECT_0 || w == WAIT_FAILED) return true;
-    if (w == WAIT_TIMEOUT) return false;
-    MSG msg;
-    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
+  return PumpUntil(nullptr, TimeoutMs, TPumpMessages::SentOnly, FThread.Get()) == TPumpResult::Done;
 }
 
 std::size_t TComPort::WriteStr(const std::string& Str) {
   if (!FConnected) throw PortError(L"ポートが開いていません", FPort, ERROR_INVALID_HANDLE);
+  if (FClosing) throw PortError(L"ポートを閉じています", FPort, ERROR_BUSY);
   if (Str.empty()) return 0;
-  TWinHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  TKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!done) throw PortError(L"書き込みを開始できません", FPort, GetLastError());
   OVERLAPPED ov{};
   ov.hEvent = done.Get();
@@ -388,7 +380,7 @@ std::size_t TComPort::ReadStr(std::string& Str, std::size_t Count) {
   if (!FConnected || Count == 0) return 0;
   Str.resize(Count);
   DWORD got = 0, error = 0;
-  TWinHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  TKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!done) {
     error = GetLastError();
   } else {
@@ -413,7 +405,7 @@ std::size_t TComPort::ReadStr(std::string& Str, std::size_t Count) {
 
 void TComPort::ReportException(TComExceptionKind Kind, const std::wstring& ComportMessage, DWORD WinError) {
   if (!OnException) throw EComPortError(ComportMessage, WinError);
-  OnException(*this, Kind, ComportMessage, static_cast<int64_t>(WinError), SystemMessage(WinError));
+  OnException(*this, Kind, ComportMessage, static_cast<int64_t>(WinError), SystemErrorMessage(WinError));
 }
 
 void TComPort::HandOverEvents(DWORD Events) {

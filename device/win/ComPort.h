@@ -13,9 +13,9 @@
 #include <string>
 
 #include "common/core/AppError.h"
-#include "device/win/MessageOnlyWindow.h"
+#include "common/win/MessageOnlyWindow.h"
 #include "device/win/SerialDriver.h"
-#include "device/win/WinHandle.h"
+#include "common/win/Handles.h"
 
 namespace kav {
 
@@ -35,6 +35,13 @@ public:
 
 private:
   DWORD FWinError;
+};
+
+// Open found the port held by an instance of the program in another session
+// (PortClaimName): the port was not touched.
+class EComPortInUseElsewhere : public EComPortError {
+public:
+  using EComPortError::EComPortError;
 };
 
 class TComPort {
@@ -59,25 +66,32 @@ public:
   void SetPort(const std::wstring& Value);
   // True from a successful Open until Close.
   bool Connected() const noexcept { return FConnected; }
+  // True while Close waits for the watcher: messages other threads send are
+  // served meanwhile, and nothing may be written then.
+  bool Closing() const noexcept { return FClosing; }
   // How many times the port has been opened successfully (diagnostics, tests).
   uint32_t OpenCount() const noexcept { return FGeneration; }
 
   // Opens the port and starts the watcher; nothing if connected. Throws
   // EComPortError (the channel stays closed) when the port is missing, held
-  // by another program or refuses a setting.
+  // by another program or refuses a setting; EComPortInUseElsewhere when an
+  // instance in another session holds it. While open, the channel holds the
+  // port's machine-wide claim (PortClaimName).
   void Open();
   // Aborts transfers, stops the watcher and releases the port; nothing if
   // closed. Hand-overs the watcher already requested are still served while
   // it waits, so OnRxChar may run inside Close. A watcher that has not ended
   // after about 2 s has the port closed under it, which ends its I/O; Close
   // returns within about 4 s in any case. Called from inside OnRxChar or
-  // OnException, the close happens as soon as that handler has returned.
+  // OnException, the close happens as soon as that handler has returned;
+  // called while a close is under way, it is that close.
   void Close();
 
   // Writes each character as one byte and waits until the transfer ends or the
   // write time-out (100 ms per byte + 1000 ms) cuts it short. Returns the bytes
   // written; when that is fewer than Str holds, the unsent rest has been
-  // purged. Throws EComPortError if the transfer cannot start or complete.
+  // purged. Throws EComPortError if the transfer cannot start or complete,
+  // and while the channel is closing.
   std::size_t WriteStr(const std::string& Str);
   // Reads up to Count bytes that are queued now, without waiting; each byte
   // becomes the char with the same code. Returns the number read. A failure
@@ -101,12 +115,14 @@ private:
   std::shared_ptr<TSerialDriver> FDriver;
   std::wstring FPort = L"COM1";
   bool FConnected = false;
-  TWinHandle FHandle;
-  TWinHandle FStopEvent;
-  TWinHandle FThread;
+  TKernelHandle FHandle;
+  TKernelHandle FClaim;
+  TKernelHandle FStopEvent;
+  TKernelHandle FThread;
   uint32_t FGeneration = 0;   // which open the watcher's posted notices belong to
   int FHandOverDepth = 0;     // > 0 while a hand-over handler runs
   bool FCloseRequested = false;
+  bool FClosing = false;      // DoClose is under way
   TMessageOnlyWindow FWindow;
 };
 

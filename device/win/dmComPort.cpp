@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "common/core/ScopeExit.h"
+#include "common/win/ModalLoop.h"
 #include "device/core/Av90RProtocol.h"
 
 namespace kav {
@@ -52,9 +54,16 @@ void TmodComPort::SetComPort(const std::wstring& AComPort) {
 }
 
 bool TmodComPort::SendCmd(const std::string& CmdStr) {
+  // A close under way serves other processes' messages: nothing is sent from inside it.
+  if (FComPort.Closing()) return false;
   try {
     if (!FComPort.Connected()) FComPort.Open();
+    FPortInUseElsewhere = false;
+  } catch (const EComPortInUseElsewhere&) {
+    FPortInUseElsewhere = true;
+    return false;
   } catch (...) {
+    FPortInUseElsewhere = false;
     return false;
   }
   try {
@@ -98,21 +107,11 @@ bool TmodComPort::TestComPort(const std::wstring& AComPort) {
   const TClock::time_point deadline = TClock::now() + kTestComPortBudget;
   SetComPort(AComPort);
   if (!SendRequestStatus()) return false;
-  for (;;) {
-    if (!FConditionCmd.empty()) return true;
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        // Leave the quit request for the message loop that owns it.
-        PostQuitMessage(static_cast<int>(msg.wParam));
-        return !FConditionCmd.empty();
-      }
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(1);
-    if (TClock::now() > deadline) return false;
-  }
+  // The reply is decoded by the device link's timer: every message is served
+  // meanwhile. A quit request ends the wait and is left for the loop that owns it.
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+  PumpUntil([this] { return !FConditionCmd.empty(); }, static_cast<DWORD>(left > 0 ? left : 0));
+  return !FConditionCmd.empty();
 }
 
 void TmodComPort::ComPortRxChar(TComPort& Sender, int Count) {
@@ -135,13 +134,9 @@ void TmodComPort::tmrRxBuffCheckTimer() {
   // Tick again while complete frames or stray bytes may remain, also when
   // decoding throws. A frame still waiting for its CR needs no tick: the
   // next received bytes start the timer again, so an idle link has no timer.
-  struct TRestart {
-    TmodComPort& Self;
-    bool Needed;
-    ~TRestart() {
-      if (Needed && !Self.FRxBuff.empty()) Self.StartRxBuffCheck();
-    }
-  } restart{*this, result != TRxCheckResult::Incomplete};
+  const TScopeExit restart([this, needed = result != TRxCheckResult::Incomplete] {
+    if (needed && !FRxBuff.empty()) StartRxBuffCheck();
+  });
   if (result == TRxCheckResult::Frame) ProcessRcvCmd(body);
 }
 

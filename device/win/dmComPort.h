@@ -10,7 +10,7 @@
 
 #include "device/core/IAv90RStatusSink.h"
 #include "device/win/ComPort.h"
-#include "device/win/MessageOnlyWindow.h"
+#include "common/win/MessageOnlyWindow.h"
 
 namespace kav {
 
@@ -51,6 +51,9 @@ public:
   void ClosePort();
 
   // The serial channel (its Port and Connected are read by tests and the dialog).
+  // True when the last open failed because an instance in another session
+  // holds the port (EComPortInUseElsewhere).
+  bool PortInUseElsewhere() const noexcept { return FPortInUseElsewhere; }
   TComPort& ComPort() noexcept { return FComPort; }
   const TComPort& ComPort() const noexcept { return FComPort; }
 
@@ -73,6 +76,7 @@ private:
   std::string FRxBuff;       // received bytes not yet cut into frames
   std::string FConditionCmd; // body of the last status reply
   bool FTimerActive = false;
+  bool FPortInUseElsewhere = false;
   TMessageOnlyWindow FWindow; // owns tmrRxBuffCheck
   TComPort FComPort;
 };

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "common/win/KCL_Handle.h"
+#include "common/win/Handles.h"
 
 namespace kav {
 

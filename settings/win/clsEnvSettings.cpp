@@ -2,7 +2,7 @@
 
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_FileOperation.h"
-#include "settings/win/IniFile.h"
+#include "common/win/IniFile.h"
 
 namespace kav {
 

@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "common/win/Handles.h"
 #include "hotkeys/core/HotKeyValue.h"
 #include "settings/core/EnvSettingsRules.h"
 #include "settings/win/IEnvSettingsHost.h"
@@ -49,7 +50,6 @@ namespace kav {
 
 class THotKeyInfoList;
 class TEnvSettings;
-class TmodComPort;
 
 class TFormEnvSettings {
 public:
@@ -92,11 +92,10 @@ public:
   // is owned; both must stay alive while the dialog is shown.
   void SetEnvSettings(THotKeyInfoList& HotKeyInfoList, TEnvSettings& EnvSettings);
 
-  // The device link used by the communication test (not owned). The program
-  // creates the device link after the dialog, so it is handed over here.
-  void SetComPortModule(TmodComPort* modComPort);
-  // Replaces the communication test itself (tests); takes the port name,
-  // returns true when the switcher answered. Overrides SetComPortModule.
+  // The communication test: takes the port name, returns true when the
+  // switcher answered. The program hands over the device link's test once
+  // the device link exists (it is created after the dialog); without one the
+  // test fails.
   using TComPortTestFunc = std::function<bool(const std::wstring& AComPort)>;
   void SetComPortTestFunc(TComPortTestFunc Func);
   // Registry key whose values list the system's serial ports, read at each
@@ -129,11 +128,18 @@ public:
   HWND Control(int Id) const;
 
 private:
-  static LRESULT CALLBACK WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+  // The dialog as designed at 96 dpi.
+  static constexpr int KClientWidth = 394;
+  static constexpr int KClientHeight = 442;
+  static const wchar_t KPageClass[];
+
   static LRESULT CALLBACK PageProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
   static LRESULT CALLBACK HotKeyFieldProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam,
                                           UINT_PTR IdSubclass, DWORD_PTR RefData);
   static void RegisterClasses();
+  // True when Wnd is Parent or one of its descendants.
+  static bool IsInside(HWND Parent, HWND Wnd);
+  LRESULT WindowMessage(UINT Msg, WPARAM WParam, LPARAM LParam);
   bool HandleMessage(UINT Msg, WPARAM WParam, LPARAM LParam, LRESULT& Result);
   int Scale(int Value) const;
   // Layout at the dialog's DPI: the window's size for the designed client
@@ -194,7 +200,7 @@ private:
   IEnvSettingsHost& FHost;
   HWND FHandle = nullptr;
   int FDpi = 96;
-  HFONT FFont = nullptr;
+  TFontHandle FFont;
   // Every control's place and size as designed at 96 dpi, for a new DPI.
   struct TDesignRect {
     HWND Wnd;

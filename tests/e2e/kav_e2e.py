@@ -125,11 +125,10 @@ def wine_for(program):
         raise Failure("%s is a %s program, but this run's Wine prefixes are %s" % (program, arch, wanted))
     loader = os.environ.get("KAV_WINE") if wanted else None
     if not loader:
-        if arch == "win32":
-            candidates = ["/usr/lib/wine/wine"] if os.path.exists("/usr/lib/wine/wine64") else ["wine"]
-        else:
-            candidates = ["/usr/lib/wine/wine64", "wine64", "wine"]
-        loader = next((shutil.which(c) for c in candidates if shutil.which(c)), None)
+        # The loader the shell scripts pick for that architecture.
+        script = 'source "$1/scripts/wine-env.sh" && kav_wine_use "$2" && printf "%s" "$KAV_WINE"'
+        loader = subprocess.run(["bash", "-c", script, "bash", ROOT, arch], capture_output=True,
+                                text=True).stdout.strip()
     if not loader:
         raise Failure("no Wine loader for %s programs" % arch)
     return loader, arch

@@ -2,11 +2,13 @@
 running program (frames, labels, exit codes, the status line on redirected
 output), refuses while a dialog or box is open, shows the usage for a
 malformed line, reports a port that does not exist only by its exit code,
-and a start with a command and nothing running becomes the resident program
-and carries the command out after its start-up."""
+a start with a command and nothing running starts the resident program as a
+process of its own, hands the command over and ends, and /exit and Restart
+Manager's messages end the program as its tray menu does."""
 
 import os
 import subprocess
+import time
 
 from kav_e2e import (APP_WINDOW_CLASS, MAIN_WINDOW_CLASS, PORT_ERROR_TEXT, PRODUCT_NAME, check, check_eq, holds_for,
                      log, scenario, wait_for)
@@ -155,8 +157,10 @@ def remote_malformed_line_and_busy_program(s):
 @scenario(timeout=300)
 def remote_command_with_nothing_running_starts_the_program(s):
     """/status with nothing running starts nothing and exits 1; /input 2
-    starts the resident program, which selects input 2 after its start-up's
-    status request; later commands go to it."""
+    starts the resident program as a process of its own, which selects input
+    2 after its start-up's status request, and ends with exit code 0 (a
+    scheduled task or script that started it sees it end); later commands go
+    to the resident program."""
     s.start_desktop()
     s.start_simulator(5, ("--power", "1", "--input", "1"))
     s.write_ini(hotkey=dict(DEFAULT_SETTINGS))
@@ -166,11 +170,17 @@ def remote_command_with_nothing_running_starts_the_program(s):
     check_eq(s.log_files(), [], "log files after /status alone")
     check_eq(s.sim.frame_texts(), [], "frames after /status alone")
 
+    started = time.monotonic()
     p = s.start_program(["/input", "2"])
     s.wait_frames(["C", "S2"], 40)
     s.wait_labels({"hotkey": "有効", "power": "ON", "input": "2"})
     wait_for(lambda: "起動" in s.log_texts(), 20, "the log line 起動")
-    check(p.poll() is None, "the started program did not stay resident")
+    # The start-up (a second under way) and the wait for the status reply
+    # (at most another): then the started process has handed over and ended.
+    wait_for(lambda: p.poll() is not None, 20, "the start with /input 2 to end")
+    check_eq(p.returncode, 0, "exit code of the start with /input 2")
+    log("the start with /input 2 ended after %.1f s" % (time.monotonic() - started))
+    check_eq(len(s.windows(cls=APP_WINDOW_CLASS)), 1, "resident programs")
     check_eq(len(s.windows(cls=MAIN_WINDOW_CLASS)), 1, "status windows")
     check(not s.message_boxes(), "a message box appeared: %r" % s.message_boxes())
     s.screenshot("started-with-command")
@@ -203,3 +213,39 @@ def remote_command_on_a_missing_port(s):
     s.wait_labels({"hotkey": "無効"})
     check_eq(command(s, ["/status"], "status"), (0, "power=off blackout=off input=0 hotkey=off port=COM9\r\n"),
              "/status on a missing port")
+
+
+def expect_ended_like_exit(s, p, frames_before, what):
+    """The program ended as 終了(&X) ends it: power-down W0 (set in the
+    settings), the log's last line 終了, the tray icon gone, no box."""
+    wait_for(lambda: p.poll() is not None, 15, "the program to end after %s" % what)
+    check_eq(s.sim.frame_texts()[frames_before:], ["W0"], "frames of %s" % what)
+    check_eq(s.log_texts()[-1], "終了", "last log line after %s" % what)
+    check(not s.windows(cls=MAIN_WINDOW_CLASS), "a status window is left after %s" % what)
+    wait_for(lambda: not s.is_red(s.tray_color()), 10, "the tray icon to go after %s" % what)
+    check(not s.message_boxes(), "a message box after %s: %r" % (what, s.message_boxes()))
+
+
+@scenario(timeout=300)
+def remote_exit_and_restart_manager_end_the_program(s):
+    """/exit ends the program like 終了(&X) and returns 0 once its process
+    has gone; with nothing running it exits 0 and starts nothing. Restart
+    Manager's messages (session-end query and end with ENDSESSION_CLOSEAPP),
+    sent to the status window alone, end the next run the same way."""
+    p = boot(s, {"PowerDownOffAppStart": 1})
+    s.wait_frames(["C"], 10)
+    before = len(s.sim.frames())
+    check_eq(command(s, ["/EXIT"], "exit"), (0, ""), "/exit")
+    expect_ended_like_exit(s, p, before, "/exit")
+
+    logs = s.log_files()
+    check_eq(command(s, ["/exit"], "exit-alone"), (0, ""), "/exit with nothing running")
+    check(not s.windows(cls=APP_WINDOW_CLASS), "/exit left a program running")
+    check_eq(s.log_files(), logs, "log files after /exit alone")
+
+    p = s.start_program(name="second-run")
+    wait_for(lambda: s.log_texts().count("起動") == 2, 30, "the second run's 起動")
+    s.wait_frames(["C"], 10, since=before + 1)
+    before = len(s.sim.frames())
+    s.probe("endsession", "--class", MAIN_WINDOW_CLASS)
+    expect_ended_like_exit(s, p, before, "Restart Manager's messages")

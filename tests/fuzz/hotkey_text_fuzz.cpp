@@ -19,7 +19,7 @@
 #include <string>
 
 #include "hotkeys/core/HotKeyValue.h"
-#include "settings/core/IniValue.h"
+#include "common/core/IniValue.h"
 
 #include "tests/fuzz/FuzzCheck.h"
 

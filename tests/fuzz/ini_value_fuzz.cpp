@@ -17,7 +17,7 @@
 #include <optional>
 #include <string>
 
-#include "settings/core/IniValue.h"
+#include "common/core/IniValue.h"
 
 #include "tests/fuzz/FuzzCheck.h"
 

@@ -6,40 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/win/support/FakeDevice.h"
+
 using namespace kav;
+using kavtest::TFakeDevice;
 
 namespace {
-
-// Records every call in order; power commands answer with PowerResult,
-// blackout and input frames with FrameResult.
-class TFakeDevice : public IAv90RDevice {
-public:
-  std::vector<std::string> Calls;
-  bool PowerResult = true;
-  bool StatusResult = true;
-  bool FrameResult = false;
-
-  void SetComPort(const std::wstring& AComPort) override { Calls.push_back("port " + std::string(AComPort.begin(), AComPort.end())); }
-  bool ExecPowerCtrl(bool Stat) override {
-    Calls.push_back(Stat ? "W1" : "W0");
-    return PowerResult;
-  }
-  bool ExecBlackout(bool Stat) override {
-    Calls.push_back(Stat ? "B1" : "B0");
-    return FrameResult;
-  }
-  bool SelectChannel(int32_t Channel) override {
-    Calls.push_back("S" + std::to_string(Channel));
-    return FrameResult;
-  }
-  bool SendRequestStatus() override {
-    Calls.push_back("C");
-    return StatusResult;
-  }
-  bool TestComPort(const std::wstring&) override { return false; }
-  void ClosePort() override { Calls.push_back("close"); }
-  bool Connected() const override { return false; }
-};
 
 TAv90RStatus Status(bool power, bool blackout) {
   TAv90RStatus s;
@@ -105,6 +77,7 @@ TEST(AppDispatch, PowerUpRuleAppliesToBlackoutAndInputsOnlyWhenOff) {
 TEST(AppDispatch, FailedPowerCommandIsAPortErrorAndStopsTheCommand) {
   TFakeDevice dev;
   dev.PowerResult = false;
+  dev.FrameResult = false;
   THotKeyActionResult r{};
   EXPECT_EQ(Press(1, Status(false, false), true, dev, &r), (std::vector<std::string>{"W1"}));
   EXPECT_EQ(r, THotKeyActionResult::PortError);

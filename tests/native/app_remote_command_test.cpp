@@ -40,6 +40,7 @@ TEST(RemoteCommandLine, EveryCommandInAnyCase) {
   EXPECT_TRUE(IsCommand({L"/HotKey", L"OFF"}, K::HotKey, KRemoteOff));
   EXPECT_TRUE(IsCommand({L"/status"}, K::Status, 0));
   EXPECT_TRUE(IsCommand({L"/STATUS"}, K::Status, 0));
+  EXPECT_TRUE(IsCommand({L"/Exit"}, K::Exit, 0));
 }
 
 TEST(RemoteCommandLine, BadOrMissingValuesAreMalformed) {
@@ -48,7 +49,7 @@ TEST(RemoteCommandLine, BadOrMissingValuesAreMalformed) {
            {L"/hotkey", L"toggle"}, {L"/hotkey"},
            {L"/input"}, {L"/input", L"0"}, {L"/input", L"9"}, {L"/input", L"02"}, {L"/input", L"+2"},
            {L"/input", L"2.0"}, {L"/input", L"\uFF12"}, {L"/input", L"-1"}, {L"/input", L"on"},
-           {L"/blackout", L"/debug"}, {L"/status", L"on"}, {L"/power", L"on", L"off"}, {L"/input", L"2", L"3"},
+           {L"/blackout", L"/debug"}, {L"/status", L"on"}, {L"/exit", L"now"}, {L"/exit", L"/status"}, {L"/power", L"on", L"off"}, {L"/input", L"2", L"3"},
        })
     EXPECT_EQ(KindOf(args), TLine::Malformed) << (args.size() > 1 ? std::string(args[1].begin(), args[1].end()) : "");
 }
@@ -69,6 +70,10 @@ TEST(RemoteCommandLine, ExistingSwitchesMayStandBesideACommand) {
   EXPECT_TRUE(IsCommand({L"/status", L"/handle", L"on"}, K::Status, 0));
   EXPECT_EQ(KindOf({L"/HANDLE", L"/status"}), TLine::None);
   EXPECT_TRUE(IsCommand({L"/blackout", L"on", L"/HANDLE"}, K::Blackout, KRemoteOn));
+  // The resident program a command starts gets this start's switches, as given, and nothing else.
+  EXPECT_EQ(ResidentStartArguments({L"/Debug", L"/power", L"on", L"/HANDLE", L"12", L"/NONIO"}),
+            (std::vector<std::wstring>{L"/Debug", L"/NONIO"}));
+  EXPECT_TRUE(ResidentStartArguments({L"/input", L"2"}).empty());
 }
 
 TEST(RemoteCommandLine, WithoutCommandWordEverythingStaysAsBefore) {
@@ -88,7 +93,8 @@ TEST(RemoteCommandLine, WithoutCommandWordEverythingStaysAsBefore) {
 
 TEST(RemoteHandOver, CommandRoundTripsAndOnlyExactPacketsDecode) {
   const TRemoteCommand all[] = {{K::Power, 0}, {K::Power, 1}, {K::Power, 2}, {K::Blackout, 0}, {K::Blackout, 2},
-                                {K::Input, 1}, {K::Input, 8}, {K::HotKey, 0}, {K::HotKey, 1}, {K::Status, 0}};
+                                {K::Input, 1}, {K::Input, 8}, {K::HotKey, 0}, {K::HotKey, 1}, {K::Status, 0},
+                                {K::Exit, 0}};
   for (const auto& c : all) {
     const auto bytes = EncodeRemoteCommand(c);
     ASSERT_EQ(bytes.size(), 12u);
@@ -109,14 +115,14 @@ TEST(RemoteHandOver, CommandRoundTripsAndOnlyExactPacketsDecode) {
   auto bad = good;
   bad[0] = 2; // another format
   EXPECT_FALSE(DecodeRemoteCommand(bad.data(), bad.size()));
-  for (uint8_t kind : {0, 6, 255}) {
+  for (uint8_t kind : {0, 7, 255}) {
     bad = good;
     bad[4] = kind;
     EXPECT_FALSE(DecodeRemoteCommand(bad.data(), bad.size())) << int(kind);
   }
   for (const TRemoteCommand& c : {TRemoteCommand{K::Input, 0}, TRemoteCommand{K::Input, 9}, TRemoteCommand{K::Power, 3},
                                   TRemoteCommand{K::Power, -1}, TRemoteCommand{K::HotKey, 2},
-                                  TRemoteCommand{K::Status, 1}}) {
+                                  TRemoteCommand{K::Status, 1}, TRemoteCommand{K::Exit, 1}}) {
     const auto b = EncodeRemoteCommand(c);
     EXPECT_FALSE(DecodeRemoteCommand(b.data(), b.size())) << int(c.Kind) << " " << c.Value;
   }
@@ -167,12 +173,17 @@ TEST(RemoteAction, ExitCodesAndUsage) {
   EXPECT_EQ(RemoteExitCode(static_cast<TRemoteAnswer>(77)), 1);
   EXPECT_EQ(RemoteExitCode(TRemoteAnswer::Busy), 3);
   EXPECT_EQ(RemoteExitCode(TRemoteAnswer::Starting), 3);
+  // With nothing running, /status and /exit start nothing; the others start the program.
+  EXPECT_EQ(RemoteExitCodeWithNothingRunning({K::Status, 0}), 1);
+  EXPECT_EQ(RemoteExitCodeWithNothingRunning({K::Exit, 0}), 0);
+  EXPECT_FALSE(RemoteExitCodeWithNothingRunning({K::Power, KRemoteOn}).has_value());
 
   const std::wstring usage = RemoteUsageText(L"KAV90R_HotKeyController.exe", L"KTX-AV90R");
   EXPECT_EQ(usage.rfind(L"コマンドラインの指定が正しくありません。\r\n", 0), 0u);
   for (const wchar_t* part : {L"使い方：KAV90R_HotKeyController.exe コマンド\r\n", L"/power on | off | toggle\r\n",
                               L"\u3000KTX-AV90Rの電源を入れる／切る／切り替える\r\n", L"/blackout on | off | toggle\r\n",
-                              L"/input 1～8\r\n", L"/hotkey on | off\r\n", L"/status\r\n", L"0\u3000実行した",
+                              L"/input 1～8\r\n", L"/hotkey on | off\r\n", L"/status\r\n", L"/exit\r\n",
+                              L"（/status と /exit を除く）", L"0\u3000実行した",
                               L"1\u3000実行できなかった", L"2\u3000コマンドラインの指定が正しくない",
                               L"3\u3000設定画面やメッセージを表示中のため、何もしなかった"})
     EXPECT_NE(usage.find(part), std::wstring::npos) << std::string(part, part + 4);

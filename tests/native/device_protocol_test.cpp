@@ -1,4 +1,6 @@
 #include "device/core/Av90RProtocol.h"
+#include "device/core/PortClaim.h"
+#include "device/core/SerialWatchPolicy.h"
 #include "device/core/clsAv90RStatus.h"
 
 #include <gtest/gtest.h>
@@ -335,4 +337,40 @@ TEST(DeviceProtocol, FuzzRandomInputStaysBoundedAndSettles) {
       EXPECT_LE(m.Buff.size(), kMaxFrameBytes);
     }
   }
+}
+
+TEST(DeviceSerialWatch, EmptyWaitsTurnToPollingThatTriesARealWaitAgainAfterAMinute) {
+  using P = kav::TSerialWatchPolicy;
+  static_assert(P::KPollIntervalMs >= 10 && P::KPollIntervalMs <= 15);
+  P policy(true);
+  EXPECT_FALSE(policy.Polling());
+  // A long wait, or one that ended as bytes came in, did its job and breaks a run.
+  policy.WaitEndedEmpty(1.0, false, 0);
+  policy.WaitEndedEmpty(P::KEmptyWaitMs, false, 0);
+  policy.WaitEndedEmpty(1.0, true, 0);
+  policy.WaitDelivered();
+  policy.WaitEndedEmpty(1.0, false, 0);
+  EXPECT_FALSE(policy.Polling());
+  policy.WaitEndedEmpty(1.0, false, 1000);
+  ASSERT_TRUE(policy.Polling());
+  policy.Polled(1000 + P::KPollingPeriodMs - 1);
+  EXPECT_TRUE(policy.Polling());
+  policy.Polled(1000 + P::KPollingPeriodMs);
+  EXPECT_FALSE(policy.Polling());
+  // The count starts afresh: one empty wait is not yet a run.
+  policy.WaitEndedEmpty(1.0, false, 70000);
+  EXPECT_FALSE(policy.Polling());
+  // Without anything to wait with, the watcher polls for good.
+  P cannotWait(false);
+  cannotWait.Polled(10 * P::KPollingPeriodMs);
+  EXPECT_TRUE(cannotWait.Polling());
+}
+
+TEST(DevicePortClaim, OneNamePerPortWhateverItsSpelling) {
+  EXPECT_EQ(kav::PortClaimName(L"COM5"), L"Global\\KAV90R_HotKeyController.Port.COM5");
+  EXPECT_EQ(kav::PortClaimName(L"com5"), kav::PortClaimName(L"COM5"));
+  EXPECT_EQ(kav::PortClaimName(L"\\\\.\\Com5"), kav::PortClaimName(L"COM5"));
+  EXPECT_NE(kav::PortClaimName(L"COM15"), kav::PortClaimName(L"COM5"));
+  // Object names take no backslash after the namespace.
+  EXPECT_EQ(kav::PortClaimName(L"a\\b").find(L'\\', 7), std::wstring::npos);
 }

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <map>
@@ -13,12 +12,14 @@
 #include "common/win/KCFL_FormAbout.h"
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_VersionInfo.h"
-#include "common_test_util.h"
+#include "common/win/WindowText.h"
+#include "tests/win/support/ModalDriver.h"
 
 namespace {
 
 using kav::TFormAbout;
-using kavtest::WindowText;
+using kavtest::TModalDriver;
+using kav::WindowText;
 
 struct TControl {
   std::wstring Text;
@@ -71,41 +72,6 @@ TSnapshot Snapshot(HWND dlg, HWND other) {
   return s;
 }
 
-// Runs Fn on the dialog once it is up, from inside its modal loop.
-class TDialogDriver {
-public:
-  static TDialogDriver* Current;
-  std::function<void(HWND)> Fn;
-  bool Ran = false;
-
-  int Run(TFormAbout& form, std::function<void(HWND)> fn) {
-    Fn = std::move(fn);
-    Ran = false;
-    Current = this;
-    UINT_PTR timer = SetTimer(nullptr, 0, 30, &TDialogDriver::Tick);
-    // A safety net: a dialog that never closes must not hang the test run.
-    UINT_PTR guard = SetTimer(nullptr, 0, 20000, &TDialogDriver::Abort);
-    int result = form.ShowModal();
-    KillTimer(nullptr, timer);
-    KillTimer(nullptr, guard);
-    Current = nullptr;
-    return result;
-  }
-
-  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-    TDialogDriver* d = Current;
-    if (!d || d->Ran) return;
-    HWND dlg = FindWindowW(TFormAbout::KWindowClass, nullptr);
-    if (!dlg || !IsWindowVisible(dlg)) return;
-    d->Ran = true;
-    d->Fn(dlg);
-  }
-  static void CALLBACK Abort(HWND, UINT, UINT_PTR, DWORD) {
-    if (HWND dlg = FindWindowW(TFormAbout::KWindowClass, nullptr)) PostMessageW(dlg, WM_CLOSE, 0, 0);
-  }
-};
-TDialogDriver* TDialogDriver::Current = nullptr;
-
 class AboutDialog : public ::testing::Test {
 protected:
   void SetUp() override { FVersion = std::make_unique<kav::TVersionInfo>(kav::GetExeFullPath()); }
@@ -121,7 +87,7 @@ TEST_F(AboutDialog, ShowsTheVersionResourceAtTheDesignedPlaces) {
   TFormAbout form(nullptr);
   form.Init(FVersion.get());
   TSnapshot s;
-  TDialogDriver driver;
+  TModalDriver driver(TFormAbout::KWindowClass);
   int result = driver.Run(form, [&](HWND dlg) {
     s = Snapshot(dlg, other);
     PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
@@ -233,7 +199,7 @@ TEST_F(AboutDialog, LinkLabelOpensTheAddressAndKeysClose) {
   auto previous = TFormAbout::SetUrlOpener([&](const std::wstring& url) { opened = url; });
   TFormAbout form(nullptr);
   form.Init(FVersion.get());
-  TDialogDriver driver;
+  TModalDriver driver(TFormAbout::KWindowClass);
   int result = driver.Run(form, [&](HWND dlg) {
     HWND url = GetDlgItem(dlg, TFormAbout::IdURL);
     SendMessageW(url, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
@@ -265,12 +231,12 @@ TEST_F(AboutDialog, ShowingTwiceGivesTheSameTexts) {
   {
     TFormAbout form(nullptr);
     form.Init(FVersion.get());
-    TDialogDriver driver;
+    TModalDriver driver(TFormAbout::KWindowClass);
     EXPECT_EQ(driver.Run(form, grab(first)), IDOK);
   }
   TFormAbout form(nullptr);
   form.Init(FVersion.get());
-  TDialogDriver driver;
+  TModalDriver driver(TFormAbout::KWindowClass);
   EXPECT_EQ(driver.Run(form, grab(second)), IDOK);
   EXPECT_EQ(first, second);
   EXPECT_EQ(first[TFormAbout::IdVersion], L"Ver.1.1.1.10");
@@ -279,7 +245,7 @@ TEST_F(AboutDialog, ShowingTwiceGivesTheSameTexts) {
 TEST_F(AboutDialog, AQuitMessageEndsTheDialogAndReachesTheOuterLoop) {
   TFormAbout form(nullptr);
   form.Init(FVersion.get());
-  TDialogDriver driver;
+  TModalDriver driver(TFormAbout::KWindowClass);
   driver.Run(form, [](HWND) { PostQuitMessage(3); });
   EXPECT_EQ(form.Handle(), nullptr);
   MSG msg;

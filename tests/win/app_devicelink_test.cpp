@@ -12,17 +12,17 @@
 #include "app/win/Application.h"
 #include "app/win/ComPortDevice.h"
 #include "app/win/frmMain.h"
-#include "common/win/MessageBoxSeam.h"
+#include "common/win/WindowText.h"
 #include "device/win/dmComPort.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
 #include "settings/win/clsEnvSettings.h"
 #include "tests/win/support/Av90RSimulator.h"
-#include "tests/win/common_test_util.h"
+#include "tests/win/support/BoxRecorder.h"
+#include "tests/win/support/HotKeyTable.h"
+#include "tests/win/support/MessagePump.h"
 
 using namespace kav;
-using kavtest::WindowText;
-using kavtest::PumpUntil;
-using kavtest::TAv90RSimulator;
+using namespace kavtest;
 
 namespace {
 
@@ -33,11 +33,7 @@ using Strings = std::vector<std::string>;
 
 TEST(AppDeviceLink, StartupHotKeysAndExitAgainstTheSimulator) {
   TAv90RSimulator sim(KAV_SIMULATOR, kCom, "--power 0 --blackout 0 --input 3");
-  int boxes = 0;
-  auto prev = SetMessageBoxHandler([&](HWND, const std::wstring&, const std::wstring&, UINT) {
-    ++boxes;
-    return IDOK;
-  });
+  TBoxRecorder boxes;
   {
     TApplication app(GetModuleHandleW(nullptr));
     TFormMain form(app);
@@ -49,9 +45,7 @@ TEST(AppDeviceLink, StartupHotKeysAndExitAgainstTheSimulator) {
     THotKeyInfoList& list = *form.HotKeyInfoList();
     list.DoProcess_UnregisterHotKey();
     list.Clear();
-    const wchar_t* names[] = {L"電源制御", L"ブラックアウト", L"入力1", L"入力2", L"入力3",
-                              L"入力4", L"入力5", L"入力6", L"入力7", L"入力8"};
-    for (size_t i = 0; i < HotKeyCount; ++i) list.AddItem(DefaultHotKeyValues[i], names[i]);
+    AddDefaultHotKeys(list);
     TEnvSettings& s = *form.EnvSettings();
     s.SetComPort(sim.Port());
     s.SetPowerUpOnAppStart(true);
@@ -66,7 +60,7 @@ TEST(AppDeviceLink, StartupHotKeysAndExitAgainstTheSimulator) {
     EXPECT_EQ(WindowText(form.Control(TFormMain::IDC_LBL_POWERSTAT)), L"ON");
     EXPECT_EQ(WindowText(form.Control(TFormMain::IDC_LBL_BLACKOUTSTAT)), L"OFF");
     EXPECT_TRUE(form.HotKeyEnabled());
-    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(boxes.Boxes.size(), 0u);
 
     // Ctrl+B: the switcher is on now, so only the blackout frame; its reply updates the label.
     sim.Command("clear");
@@ -85,9 +79,6 @@ TEST(AppDeviceLink, StartupHotKeysAndExitAgainstTheSimulator) {
     EXPECT_EQ(sim.Frames(), (Strings{"W0"}));
     EXPECT_TRUE(app.Terminated());
     form.SetComPortModule(nullptr);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
+    DropQuitMessages();
   }
-  SetMessageBoxHandler(prev);
 }

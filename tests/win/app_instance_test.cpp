@@ -9,40 +9,10 @@
 
 #include "app/win/Application.h"
 #include "app/win/SingleInstance.h"
-#include "common/core/TextUtil.h"
+#include "tests/win/support/ChildProcess.h"
+#include "tests/win/support/HostEnvironment.h"
 
 using namespace kav;
-
-namespace {
-
-std::wstring WinePath(const char* linuxPath) {
-  std::wstring p = L"Z:" + FromUtf8(linuxPath);
-  for (auto& c : p)
-    if (c == L'/') c = L'\\';
-  return p;
-}
-
-// Serves the thread's messages until the process ends (the second start
-// talks to our window while we wait). Returns its exit code.
-DWORD WaitServing(HANDLE process, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    const DWORD left = timeoutMs - (GetTickCount() - start);
-    if (static_cast<int>(left) <= 0) return STILL_ACTIVE;
-    const DWORD r = MsgWaitForMultipleObjects(1, &process, FALSE, left, QS_ALLINPUT);
-    if (r == WAIT_OBJECT_0) break;
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(process, &code);
-  return code;
-}
-
-} // namespace
 
 TEST(AppInstance, SecondGuardOfTheSameNameHandsOverItsCommandLine) {
   TApplication app(GetModuleHandleW(nullptr));
@@ -139,15 +109,10 @@ TEST(AppInstance, TheRealProgramStartedTwiceExitsAtOnceWithoutALogLine) {
   };
   const int logsBefore = countLogs();
 
-  std::wstring cmd = L"\"" + WinePath(KAV_PROGRAM_EXE) + L"\" /handover-test";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  const DWORD code = WaitServing(pi.hProcess, 60000);
-  if (code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 1); // it did not see us: do not leave it running
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  // The second start talks to our window while we wait: serve it. One that
+  // did not see us is ended, not left running.
+  const DWORD code = kavtest::RunProcess(L"\"" + kavtest::WinePath(KAV_PROGRAM_EXE) + L"\" /handover-test", 60000, true);
+  ASSERT_NE(code, kavtest::KNotStarted);
   EXPECT_EQ(code, 0u);
   EXPECT_NE(app.LastHandedOverCommandLine().find(L"/handover-test"), std::wstring::npos);
   EXPECT_EQ(countLogs(), logsBefore);

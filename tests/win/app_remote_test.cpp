@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "common_test_util.h"
-
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -15,6 +13,10 @@
 #include "app/win/Application.h"
 #include "app/win/RemoteControl.h"
 #include "app/win/SingleInstance.h"
+#include "common/win/Handles.h"
+#include "common/win/MessageOnlyWindow.h"
+#include "tests/win/support/FileSystem.h"
+#include "tests/win/support/MessagePump.h"
 
 using namespace kav;
 
@@ -65,15 +67,7 @@ protected:
       code = HandOverRemoteCommand(second, Command, Waits);
       done = true;
     });
-    const DWORD start = GetTickCount();
-    while (!done && GetTickCount() - start < 60000) {
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
+    kavtest::PumpUntil([&] { return done.load(); }, 60000);
     sender.join();
     return code;
   }
@@ -115,6 +109,18 @@ TEST_F(RemoteHandOverTest, CommandsArriveAndAnswersBecomeExitCodes) {
   EXPECT_TRUE(TSingleInstanceGuard(L"RemoteTestProgram").ActivateRunningInstance(L"prog.exe /nonio", 1000));
   EXPECT_EQ(App.LastHandedOverCommandLine(), L"prog.exe /nonio");
   EXPECT_EQ(Target.Commands.size(), 1u);
+}
+
+TEST_F(RemoteHandOverTest, ExitIsDoneOnlyOnceTheRunningProcessHasEnded) {
+  // This process plays the running instance and does not end: not done, after the bound.
+  Target.Answers = {TRemoteAnswer::Done};
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(Send({K::Exit, 0}, {10000, 20000, 30000, 50, 400}), 1);
+  EXPECT_GE(GetTickCount() - start, 350u);
+  ASSERT_EQ(Target.Commands.size(), 1u);
+  EXPECT_EQ(Target.Commands[0], (TRemoteCommand{K::Exit, 0}));
+  Target.Answers = {TRemoteAnswer::Busy};
+  EXPECT_EQ(Send({K::Exit, 0}), 3);
 }
 
 TEST_F(RemoteHandOverTest, WhileTheRunningInstanceStartsTheSenderAsksAgainThenGivesUp) {
@@ -179,6 +185,24 @@ TEST_F(RemoteHandOverTest, OnlyExactCommandsAreActedOnAndTheStatusGoesOnlyToARep
     EXPECT_EQ(Serve(&Target, App.Handle(), reinterpret_cast<WPARAM>(notReply), KCopyDataRemoteCommand, status.data(),
                     status.size()),
               static_cast<LRESULT>(TRemoteAnswer::NotDone));
+
+  // A window that merely shares the reply window's class, on a thread that
+  // takes no messages, holds this (the user-interface) thread up briefly only.
+  std::atomic<HWND> hung{nullptr};
+  const kav::TKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread other([&] {
+    const TMessageOnlyWindow window([](UINT, WPARAM, LPARAM, LRESULT&) { return false; });
+    hung = window.Handle();
+    WaitForSingleObject(release.Get(), 20000);
+  });
+  while (!hung) Sleep(10);
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(Serve(&Target, App.Handle(), reinterpret_cast<WPARAM>(hung.load()), KCopyDataRemoteCommand, status.data(),
+                  status.size()),
+            static_cast<LRESULT>(TRemoteAnswer::NotDone));
+  EXPECT_LT(GetTickCount() - start, 2000u);
+  SetEvent(release.Get());
+  other.join();
 }
 
 TEST(RemoteHandOver, NoRunningWindowMeansNotDone) {

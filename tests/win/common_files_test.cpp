@@ -7,8 +7,10 @@
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_Clock.h"
 #include "common/win/KCL_FileOperation.h"
-#include "common_test_util.h"
+#include "tests/win/support/FileSystem.h"
+#include "tests/win/support/ScopedValue.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 using namespace kav;
@@ -20,25 +22,69 @@ namespace {
 class TLogPaths {
 public:
   explicit TLogPaths(const std::wstring& Folder, const std::wstring& Name = L"X_20161201093015.log")
-      : FOldFolder(LogFolder), FOldFile(LogFile) {
-    LogFolder = IncludeTrailingPathDelimiter(Folder);
-    LogFile = LogFolder + Name;
-  }
-  ~TLogPaths() {
-    LogFolder = FOldFolder;
-    LogFile = FOldFile;
-  }
+      : FFolder(LogFolder, IncludeTrailingPathDelimiter(Folder)), FFile(LogFile, LogFolder + Name) {}
 
 private:
-  std::wstring FOldFolder, FOldFile;
+  kavtest::TScopedValue<std::wstring> FFolder, FFile;
 };
 
 constexpr int64_t KDayMs = 24LL * 60 * 60 * 1000;
 
+bool FolderExists(const std::wstring& Path) {
+  const DWORD a = GetFileAttributesW(Path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Whether a DACL holds an explicit entry allowing BUILTIN\Users
+// (S-1-5-32-545) modify rights inherited by files and subfolders; Count gets
+// the number of explicit Users entries.
+bool DaclHasUsersModifyGrant(PACL Dacl, int* Count = nullptr) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID users = nullptr;
+  AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0, 0, &users);
+  const DWORD modify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+  bool found = false;
+  int count = 0;
+  for (DWORD i = 0; Dacl != nullptr && i < Dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(Dacl, i, &ace)) continue;
+    auto* header = static_cast<ACE_HEADER*>(ace);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERITED_ACE)) continue;
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if (!EqualSid(&allowed->SidStart, users)) continue;
+    ++count;
+    const bool inherits = (header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) ==
+                          (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    found = found || ((allowed->Mask & modify) == modify && inherits);
+  }
+  FreeSid(users);
+  if (Count != nullptr) *Count = count;
+  return found;
+}
+
+// The same for a folder on disk.
+bool HasUsersModifyGrant(const std::wstring& Path) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetNamedSecurityInfoW(Path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &sd) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool found = DaclHasUsersModifyGrant(dacl);
+  LocalFree(sd);
+  return found;
+}
+
+// Wine keeps no access-control lists on files (it maps them to Unix modes),
+// so a grant on a real folder can only be read back on Windows.
+bool FileAclsAreKept() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
+}
+
 // The grant on a folder, where the file system can show it (see FileAclsAreKept).
 void ExpectGrant(const std::wstring& Folder, bool Expected) {
-  if (kavtest::FileAclsAreKept()) {
-    EXPECT_EQ(kavtest::HasUsersModifyGrant(Folder), Expected) << ToUtf8(Folder);
+  if (FileAclsAreKept()) {
+    EXPECT_EQ(HasUsersModifyGrant(Folder), Expected) << ToUtf8(Folder);
   }
 }
 
@@ -57,7 +103,7 @@ TEST(FileOperation, CreateFolderMakesParentsAndGrantsUsersOnTheFolderOnly) {
   // Without AccessRight: created, no grant.
   const std::wstring plain = dir / L"plain\\sub";
   TFileOperation::CreateFolder(plain, false);
-  EXPECT_TRUE(kavtest::FolderExists(plain));
+  EXPECT_TRUE(FolderExists(plain));
   ExpectGrant(plain, false);
 
   // An existing folder is left as it is: no grant is added.
@@ -81,13 +127,13 @@ TEST(FileOperation, UsersGrantIsMergedIntoTheFoldersList) {
   PACL dacl = nullptr;
   ASSERT_TRUE(GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted));
   int before = 0;
-  EXPECT_FALSE(kavtest::DaclHasUsersModifyGrant(dacl, &before));
+  EXPECT_FALSE(DaclHasUsersModifyGrant(dacl, &before));
   EXPECT_EQ(before, 1);
 
   PACL merged = TFileOperation::MergeUsersModifyGrant(dacl);
   ASSERT_NE(merged, nullptr);
   int after = 0;
-  EXPECT_TRUE(kavtest::DaclHasUsersModifyGrant(merged, &after));
+  EXPECT_TRUE(DaclHasUsersModifyGrant(merged, &after));
   EXPECT_EQ(after, 1);  // the old Users entry was replaced, not kept beside it
   EXPECT_EQ(merged->AceCount, 3);  // System and Everyone kept
   LocalFree(merged);
@@ -96,7 +142,7 @@ TEST(FileOperation, UsersGrantIsMergedIntoTheFoldersList) {
   // A folder without any list yet gets one holding the grant.
   PACL fresh = TFileOperation::MergeUsersModifyGrant(nullptr);
   ASSERT_NE(fresh, nullptr);
-  EXPECT_TRUE(kavtest::DaclHasUsersModifyGrant(fresh));
+  EXPECT_TRUE(DaclHasUsersModifyGrant(fresh));
   LocalFree(fresh);
 }
 

@@ -20,7 +20,8 @@
 #include "common/win/KCL_NetworkFunc.h"
 #include "common/win/KCL_RegistryFunc.h"
 #include "common/win/KCL_VersionInfo.h"
-#include "common_test_util.h"
+#include "tests/win/support/ChildProcess.h"
+#include "tests/win/support/FileSystem.h"
 
 using namespace kav;
 using kavtest::TTempDir;
@@ -218,17 +219,10 @@ TEST(Startup, RenamedExecutableGetsItsOwnNames) {
 
   std::wstring command = L"\"" + copy + L"\" --gtest_filter=Startup.ChildRunsTheProgramSetUp /nonio /handle 12 /DEBUG";
   SetEnvironmentVariableW(KChildVariable, L"1");
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.Path().c_str(),
-                             &si, &pi));
+  const DWORD code = kavtest::RunProcess(command, 60000, false, dir.Path().c_str());
   SetEnvironmentVariableW(KChildVariable, nullptr);
-  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
-  DWORD code = 1;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  ASSERT_NE(code, kavtest::KNotStarted);
+  ASSERT_NE(code, static_cast<DWORD>(STILL_ACTIVE)) << "the copy did not end";
   EXPECT_EQ(code, 0u);
 
   // X.ini in the fixed data folder, holding the retention written back.

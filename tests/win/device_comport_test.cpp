@@ -7,14 +7,17 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "common/win/CallbackGuard.h"
+#include "common/win/Handles.h"
+#include "common/win/MessageOnlyWindow.h"
+#include "device/core/PortClaim.h"
 #include "tests/win/support/Av90RSimulator.h"
+#include "tests/win/support/MessagePump.h"
 
 using kav::TComPort;
-using kavtest::PumpFor;
-using kavtest::PumpUntil;
-using kavtest::TAv90RSimulator;
+using namespace kavtest;
 
 namespace {
 
@@ -363,4 +366,114 @@ TEST(DeviceComPort, CloseEndsAWaitTheDriverWillNotCancelByClosingThePort) {
   other.Port.Open();
   ASSERT_EQ(sim.Command("report b0").rfind("ok", 0), 0u);
   ASSERT_TRUE(PumpUntil([&] { return other.Received == "\x1b" "b0\r"; }, 5000)) << other.Received.size();
+}
+
+namespace {
+
+// A quiet driver whose first look at the queue hangs until released, then
+// reports a byte queued; it counts every call made once the channel has
+// given up on its watcher.
+struct THangingLookDriver : TQuietWaitDriver {
+  std::atomic<bool> Hold{true};
+  std::atomic<bool> Looking{false};
+  std::atomic<bool> Abandoned{false};
+  std::atomic<int> CallsAfterAbandon{0};
+  void Count() {
+    if (Abandoned) ++CallsAfterAbandon;
+  }
+  BOOL SetMask(HANDLE, DWORD) override {
+    Count();
+    return TRUE;
+  }
+  BOOL QueueState(HANDLE, DWORD* Errors, COMSTAT* Stat) override {
+    Count();
+    Looking = true;
+    while (Hold) Sleep(5);
+    *Errors = 0;
+    *Stat = COMSTAT{};
+    Stat->cbInQue = 1;
+    return TRUE;
+  }
+  BOOL WaitEvent(HANDLE Port, DWORD* Events, OVERLAPPED* Ov) override {
+    Count();
+    return TQuietWaitDriver::WaitEvent(Port, Events, Ov);
+  }
+  BOOL CancelWait(HANDLE Port, OVERLAPPED* Ov) override {
+    Count();
+    return TQuietWaitDriver::CancelWait(Port, Ov);
+  }
+};
+
+} // namespace
+
+TEST(DeviceComPort, AWatcherThatCloseGaveUpOnTouchesThePortNoMore) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
+  auto driver = std::make_shared<THangingLookDriver>();
+  {
+    TReceiver rx(sim.Port(), driver);
+    rx.Port.Open();
+    ASSERT_TRUE(PumpUntil([&] { return driver->Looking.load(); }, 5000));
+    rx.Port.Close(); // the watcher hangs in the driver: closed under it, then left to itself
+    EXPECT_FALSE(rx.Port.Connected());
+  }
+  driver->Abandoned = true;
+  driver->Hold = false; // it comes back late, with a byte "queued"
+  PumpFor(500);
+  EXPECT_EQ(driver->CallsAfterAbandon.load(), 0) << "the old handle value may belong to the next open";
+}
+
+TEST(DeviceComPort, APortClaimedInAnotherSessionIsLeftAlone) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
+  TReceiver rx(sim.Port());
+  const std::wstring claim = kav::PortClaimName(sim.Port());
+  {
+    // Another session's instance has the port, and with it the claim.
+    const kav::TKernelHandle other(CreateMutexW(nullptr, FALSE, claim.c_str()));
+    ASSERT_TRUE(other.Valid());
+    EXPECT_THROW(rx.Port.Open(), kav::EComPortInUseElsewhere);
+    EXPECT_FALSE(rx.Port.Connected());
+    // Left free for the one that has the claim.
+    const kav::TKernelHandle raw(CreateFileW((L"\\\\.\\" + sim.Port()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    EXPECT_TRUE(raw.Valid());
+  }
+  // Ours while the port is open, nobody's once it is closed.
+  rx.Port.Open();
+  EXPECT_TRUE(kav::TKernelHandle(OpenMutexW(SYNCHRONIZE, FALSE, claim.c_str())).Valid());
+  rx.Port.Close();
+  EXPECT_FALSE(kav::TKernelHandle(OpenMutexW(SYNCHRONIZE, FALSE, claim.c_str())).Valid());
+}
+
+TEST(DeviceComPort, AMessageServedWhileClosingNeitherWritesNorClosesAgain) {
+  TAv90RSimulator sim(KAV_SIMULATOR, kCom);
+  auto driver = std::make_shared<TStuckWaitDriver>(); // Close waits for this watcher about 2 s
+  TReceiver rx(sim.Port(), driver);
+  rx.Port.Open();
+  ASSERT_TRUE(PumpUntil([&] { return driver->Waits > 0; }, 5000));
+  bool served = false, closing = false, wrote = false;
+  // Another process's command, sent while Close waits for the watcher.
+  kav::TMessageOnlyWindow target([&](UINT Msg, WPARAM, LPARAM, LRESULT& Result) {
+    if (Msg != WM_APP) return false;
+    served = true;
+    closing = rx.Port.Closing();
+    rx.Port.Close(); // the close under way is this close
+    try {
+      rx.Port.WriteStr("\x1b" "W1\r");
+      wrote = true;
+    } catch (const kav::EComPortError&) {
+    }
+    Result = 0;
+    return true;
+  });
+  std::thread sender([&] {
+    Sleep(500);
+    SendMessageW(target.Handle(), WM_APP, 0, 0);
+  });
+  rx.Port.Close();
+  sender.join();
+  EXPECT_TRUE(served && closing);
+  EXPECT_FALSE(wrote);
+  EXPECT_FALSE(rx.Port.Connected());
+  PumpFor(300);
+  EXPECT_TRUE(sim.Frames().empty());
 }

@@ -12,11 +12,10 @@
 #include "common/win/CallbackGuard.h"
 #include "device/core/Av90RProtocol.h"
 #include "tests/win/support/Av90RSimulator.h"
+#include "tests/win/support/MessagePump.h"
 
 using kav::TmodComPort;
-using kavtest::PumpFor;
-using kavtest::PumpUntil;
-using kavtest::TAv90RSimulator;
+using namespace kavtest;
 
 namespace {
 
@@ -34,7 +33,12 @@ public:
 
 using Strings = std::vector<std::string>;
 
-bool IsOk(const std::string& answer) { return answer.rfind("ok", 0) == 0; }
+// Moves the module to the simulator's port and asks for the status, as the
+// program's start-up does; false when the request could not be sent.
+bool Connect(TmodComPort& Mod, const TAv90RSimulator& Sim) {
+  Mod.SetComPort(Sim.Port());
+  return Mod.SendRequestStatus();
+}
 
 // Milliseconds since t0 on a fine clock (Wine's tick count moves in 16 ms steps).
 using TClock = std::chrono::steady_clock;
@@ -83,8 +87,7 @@ TEST(DeviceModComPort, SetComPortSameNameKeepsTheChannelAnotherNameReopens) {
   TAv90RSimulator sim(KAV_SIMULATOR, kCom, "--power 1");
   TAv90RSimulator other(KAV_SIMULATOR, kOtherCom, "--power 1");
   TmodComPort mod;
-  mod.SetComPort(sim.Port());
-  ASSERT_TRUE(mod.SendRequestStatus());
+  ASSERT_TRUE(Connect(mod, sim));
   EXPECT_EQ(mod.ComPort().OpenCount(), 1u);
 
   mod.SetComPort(sim.Port());
@@ -214,8 +217,7 @@ TEST(DeviceModComPort, ConversionErrorReachesTheApplicationHandlerAndLaterFrames
       errors.push_back("other");
     }
   });
-  mod.SetComPort(sim.Port());
-  ASSERT_TRUE(mod.SendRequestStatus());
+  ASSERT_TRUE(Connect(mod, sim));
   ASSERT_TRUE(PumpUntil([&] { return sink.Calls.size() >= 3; }, 5000));
   sink.Calls.clear();
   // "s" with a letter for a digit, then a good frame, in one write.
@@ -233,8 +235,7 @@ TEST(DeviceModComPort, HalfFramesNoiseAndFloodsKeepTheBufferBounded) {
   TAv90RSimulator sim(KAV_SIMULATOR, kCom, "--power 1");
   TRecordingSink sink;
   TmodComPort mod(&sink);
-  mod.SetComPort(sim.Port());
-  ASSERT_TRUE(mod.SendRequestStatus());
+  ASSERT_TRUE(Connect(mod, sim));
   ASSERT_TRUE(PumpUntil([&] { return sink.Calls.size() >= 3; }, 5000));
   sink.Calls.clear();
 
@@ -287,8 +288,7 @@ TEST(DeviceModComPort, HalfFramesNoiseAndFloodsKeepTheBufferBounded) {
 TEST(DeviceModComPort, VanishingSwitcherIsSurvivedAndTheNextCommandAfterItsReturnSucceeds) {
   TAv90RSimulator sim(KAV_SIMULATOR, kCom, "--power 1");
   TmodComPort mod;
-  mod.SetComPort(sim.Port());
-  ASSERT_TRUE(mod.SendRequestStatus());
+  ASSERT_TRUE(Connect(mod, sim));
   ASSERT_EQ(sim.Command("vanish"), "ok");
   ASSERT_TRUE(PumpUntil([&] { return !mod.ComPort().Connected(); }, 5000));
   EXPECT_FALSE(mod.SendRequestStatus()); // the port is not there
@@ -300,8 +300,7 @@ TEST(DeviceModComPort, VanishingSwitcherIsSurvivedAndTheNextCommandAfterItsRetur
 TEST(DeviceModComPort, FailedWriteClosesTheChannelSoTheNextCommandReopens) {
   TAv90RSimulator sim(KAV_SIMULATOR, kCom, "--power 1");
   TmodComPort mod;
-  mod.SetComPort(sim.Port());
-  ASSERT_TRUE(mod.SendRequestStatus());
+  ASSERT_TRUE(Connect(mod, sim));
   ASSERT_EQ(sim.Command("vanish"), "ok");
   // No message processing in between: the write itself finds the device gone.
   EXPECT_FALSE(mod.SendRequestStatus());
@@ -314,8 +313,7 @@ TEST(DeviceModComPort, FailedWriteClosesTheChannelSoTheNextCommandReopens) {
 TEST(DeviceModComPort, WriteCutShortByCtsIsAFailedSendAndLeavesNothingBehind) {
   TAv90RSimulator sim(KAV_SIMULATOR, kCom, "--power 1 --silent");
   TmodComPort mod;
-  mod.SetComPort(sim.Port());
-  ASSERT_TRUE(mod.SendRequestStatus());
+  ASSERT_TRUE(Connect(mod, sim));
   ASSERT_TRUE(PumpUntil([&] { return sim.Received() == 3; }, 5000));
   ASSERT_EQ(sim.Command("cts 0"), "ok");
   const TClock::time_point t0 = TClock::now();

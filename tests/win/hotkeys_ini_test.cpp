@@ -3,64 +3,39 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/win/KCL_AppData.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
-#include "settings/win/IniFile.h"
+#include "common/win/IniFile.h"
+#include "tests/win/support/FileSystem.h"
+#include "tests/win/support/HotKeyTable.h"
 
 using namespace kav;
+using namespace kavtest;
 
 namespace {
-
-std::string ToAnsi(const std::wstring& text) {
-  const int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring FromAnsi(const std::string& text) {
-  const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
 
 class HotKeyIni : public ::testing::Test {
 protected:
   void SetUp() override {
-    wchar_t tmp[MAX_PATH];
-    GetTempPathW(MAX_PATH, tmp);
-    FFolder = std::wstring(tmp) + L"kav_hotkeys_ini\\data\\";
-    RemoveAll();
+    // The data folder does not exist until something saves.
+    FFolder = FTemp / L"data\\";
     SettingsIniFile = FFolder + L"KAV90R_HotKeyController.ini";
     FOldReport = SetIniWriteErrorHandler([this](const EIniWriteError& e) { Reported.push_back(e.Message()); });
   }
-  void TearDown() override {
-    SetIniWriteErrorHandler(FOldReport);
-    RemoveAll();
-  }
-  void RemoveAll() {
-    DeleteFileW((FFolder + L"KAV90R_HotKeyController.ini").c_str());
-    RemoveDirectoryW(FFolder.c_str());
-  }
+  void TearDown() override { SetIniWriteErrorHandler(FOldReport); }
   // Writes the file as another editor would, in the system's ANSI code page.
   void WriteFile(const std::wstring& content) {
-    CreateDirectoryW(FFolder.substr(0, FFolder.size() - 6).c_str(), nullptr);
     CreateDirectoryW(FFolder.c_str(), nullptr);
-    std::ofstream f(SettingsIniFile.c_str(), std::ios::binary | std::ios::trunc);
-    f << ToAnsi(content);
+    WriteBytes(SettingsIniFile, ToCodePage(content, CP_ACP));
   }
   // The file's non-empty lines.
   std::vector<std::wstring> ReadLines() {
-    std::ifstream f(SettingsIniFile.c_str(), std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    std::wstringstream text(FromAnsi(ss.str()));
+    std::wstringstream text(FromCodePage(ReadBytes(SettingsIniFile), CP_ACP));
     std::vector<std::wstring> lines;
     for (std::wstring line; std::getline(text, line);) {
       if (!line.empty() && line.back() == L'\r') line.pop_back();
@@ -69,6 +44,7 @@ protected:
     return lines;
   }
 
+  TTempDir FTemp{L"kav_hotkeys_ini "};
   std::wstring FFolder;
   std::vector<std::wstring> Reported;
   TIniWriteErrorHandler FOldReport;
@@ -136,11 +112,9 @@ TEST_F(HotKeyIni, MoreThanTenSectionsLoadOnlyTen) {
 }
 
 TEST_F(HotKeyIni, FirstSaveWritesTheTenSectionsInOrder) {
-  const wchar_t* const names[] = {L"電源制御", L"ブラックアウト", L"入力1", L"入力2", L"入力3",
-                                  L"入力4",   L"入力5",         L"入力6", L"入力7", L"入力8"};
   {
     THotKeyInfoList list(nullptr);
-    for (std::size_t i = 0; i < HotKeyCount; ++i) list.AddItem(DefaultHotKeyValues[i], names[i]);
+    AddDefaultHotKeys(list);
     list.Save();
   }
   std::vector<std::wstring> expected;
@@ -149,7 +123,7 @@ TEST_F(HotKeyIni, FirstSaveWritesTheTenSectionsInOrder) {
     expected.push_back(L"[HotKey" + std::to_wstring(i) + L"]");
     expected.push_back(L"HotKeyDefault=" + v);
     expected.push_back(L"HotKey=" + v);
-    expected.push_back(std::wstring(L"HotKeyFunc=") + names[i]);
+    expected.push_back(std::wstring(L"HotKeyFunc=") + KFuncNames[i]);
   }
   EXPECT_EQ(ReadLines(), expected);
   EXPECT_EQ(expected[1], L"HotKeyDefault=589");
@@ -159,7 +133,7 @@ TEST_F(HotKeyIni, FirstSaveWritesTheTenSectionsInOrder) {
   ASSERT_EQ(again.Count(), 10);
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(again[i].HotKey(), DefaultHotKeyValues[i]);
-    EXPECT_EQ(again[i].HotKeyFunc(), names[i]);
+    EXPECT_EQ(again[i].HotKeyFunc(), KFuncNames[i]);
   }
 }
 
@@ -193,14 +167,14 @@ TEST_F(HotKeyIni, SaveKeepsAnExistingHotKeyDefaultAndWritesZero) {
 
 TEST_F(HotKeyIni, RefusedWriteThrowsFromSaveAndIsReportedFromTheDestructor) {
   WriteFile(L"[HotKey0]\r\nHotKey=589\r\n");
-  HANDLE lock = INVALID_HANDLE_VALUE;
+  std::unique_ptr<THeldFile> lock;
   {
     THotKeyInfoList list(nullptr);
     ASSERT_EQ(list.Count(), 1);
     list[0].SetHotKey(0x0242);
     // Another program holds the file open without sharing it: every write is refused.
-    lock = CreateFileW(SettingsIniFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    lock = std::make_unique<THeldFile>(SettingsIniFile);
+    ASSERT_TRUE(lock->Held());
     try {
       list.Save();
       ADD_FAILURE() << "no error for a file that cannot be written";
@@ -209,7 +183,7 @@ TEST_F(HotKeyIni, RefusedWriteThrowsFromSaveAndIsReportedFromTheDestructor) {
     }
     EXPECT_TRUE(Reported.empty());
   }
-  CloseHandle(lock);
+  lock.reset();
   ASSERT_EQ(Reported.size(), 1u);
   EXPECT_EQ(Reported[0], TIniFile(SettingsIniFile).FileName() + L" に書き込めません");
   EXPECT_EQ(TIniFile(SettingsIniFile).ReadInteger(L"HotKey0", L"HotKey", 0), 589);

@@ -8,21 +8,17 @@
 #include <vector>
 
 #include "common/win/KCL_AppData.h"
-#include "common/win/MessageBoxSeam.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
+#include "tests/win/support/BoxRecorder.h"
+#include "tests/win/support/FileSystem.h"
+#include "tests/win/support/HotKeyTable.h"
+#include "tests/win/support/KeyInput.h"
+#include "tests/win/support/MessagePump.h"
 
 using namespace kav;
+using namespace kavtest;
 
 namespace {
-
-const wchar_t* const FuncNames[HotKeyCount] = {L"電源制御", L"ブラックアウト", L"入力1", L"入力2", L"入力3",
-                                               L"入力4",   L"入力5",         L"入力6", L"入力7", L"入力8"};
-
-struct TBox {
-  HWND Owner;
-  std::wstring Text, Caption;
-  UINT Flags;
-};
 
 // A plain top-level window that records the hot-key messages it receives.
 class TTestWindow {
@@ -58,42 +54,18 @@ private:
   HWND FHandle = nullptr;
 };
 
-// Dispatches messages for `ms` milliseconds, or until `done` holds.
-template <class F>
-void Pump(int ms, F done) {
-  const DWORD end = GetTickCount() + static_cast<DWORD>(ms);
-  MSG msg;
-  while (static_cast<int>(end - GetTickCount()) > 0) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    if (done()) return;
-    Sleep(5);
-  }
-}
-void Pump(int ms) {
-  Pump(ms, [] { return false; });
-}
-
-void SendKey(WORD vk, bool up, bool extended = false) {
-  INPUT in{};
-  in.type = INPUT_KEYBOARD;
-  in.ki.wVk = vk;
-  in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-  in.ki.dwFlags = (up ? KEYEVENTF_KEYUP : 0) | (extended ? KEYEVENTF_EXTENDEDKEY : 0);
-  SendInput(1, &in, sizeof in);
-}
-
 // Presses and releases the combination of a hot-key value, as a person would.
 void Press(THotKeyValue value) {
   const BYTE flags = HotKeyFlags(value);
   const bool ext = (flags & HotKeyFlagExt) != 0;
-  if (flags & HotKeyFlagAlt) SendKey(VK_MENU, false);
-  if (flags & HotKeyFlagControl) SendKey(VK_CONTROL, false);
-  if (flags & HotKeyFlagShift) SendKey(VK_SHIFT, false);
-  SendKey(HotKeyKeyCode(value), false, ext);
-  SendKey(HotKeyKeyCode(value), true, ext);
-  if (flags & HotKeyFlagShift) SendKey(VK_SHIFT, true);
-  if (flags & HotKeyFlagControl) SendKey(VK_CONTROL, true);
-  if (flags & HotKeyFlagAlt) SendKey(VK_MENU, true);
+  if (flags & HotKeyFlagAlt) KeyDown(VK_MENU);
+  if (flags & HotKeyFlagControl) KeyDown(VK_CONTROL);
+  if (flags & HotKeyFlagShift) KeyDown(VK_SHIFT);
+  KeyDown(HotKeyKeyCode(value), ext);
+  KeyUp(HotKeyKeyCode(value), ext);
+  if (flags & HotKeyFlagShift) KeyUp(VK_SHIFT);
+  if (flags & HotKeyFlagControl) KeyUp(VK_CONTROL);
+  if (flags & HotKeyFlagAlt) KeyUp(VK_MENU);
 }
 
 std::wstring AtomName(int id) {
@@ -106,32 +78,14 @@ class HotKeyRegister : public ::testing::Test {
 protected:
   void SetUp() override {
     // The table loads on creation and saves on destruction: give it a file of its own.
-    wchar_t tmp[MAX_PATH];
-    GetTempPathW(MAX_PATH, tmp);
-    FIni = std::wstring(tmp) + L"kav_hotkeys_register\\test.ini";
-    DeleteFileW(FIni.c_str());
-    SettingsIniFile = FIni;
-    FOldHandler = SetMessageBoxHandler([this](HWND owner, const std::wstring& text, const std::wstring& caption,
-                                              UINT flags) {
-      Boxes.push_back({owner, text, caption, flags});
-      if (OnBox) OnBox();
-      return IDOK;
-    });
+    SettingsIniFile = FFolder / L"test.ini";
     // Nothing from an earlier test may hold our atoms.
     for (int i = 0; i < 10; ++i) ASSERT_EQ(GlobalFindAtomW(HotKeyAtomName(i).c_str()), 0) << i;
   }
-  void TearDown() override {
-    SetMessageBoxHandler(FOldHandler);
-    DeleteFileW(FIni.c_str());
-  }
-  static void AddDefaults(THotKeyInfoList& list) {
-    for (std::size_t i = 0; i < HotKeyCount; ++i) list.AddItem(DefaultHotKeyValues[i], FuncNames[i]);
-  }
 
-  std::vector<TBox> Boxes;
-  std::function<void()> OnBox;
-  std::wstring FIni;
-  TMessageBoxHandler FOldHandler;
+  TTempDir FFolder{L"kav_hotkeys_register "};
+  TBoxRecorder Recorder;
+  std::vector<TBox>& Boxes = Recorder.Boxes;
 };
 
 } // namespace
@@ -140,7 +94,7 @@ TEST_F(HotKeyRegister, TenDefaultsRegisterAndEachKeyBringsItsAtom) {
   TTestWindow window;
   THotKeyInfoList list(window.Handle());
   ASSERT_EQ(list.Count(), 0);
-  AddDefaults(list);
+  AddDefaultHotKeys(list);
   EXPECT_EQ(list.Handle(), window.Handle());
   EXPECT_EQ(list[0].HotKeyFuncAndText(), L"電源制御（Ctrl + M）");
   EXPECT_EQ(list[9].HotKeyText(), L"F8");
@@ -158,7 +112,7 @@ TEST_F(HotKeyRegister, TenDefaultsRegisterAndEachKeyBringsItsAtom) {
   for (int i = 0; i < 10; ++i) {
     window.Hits.clear();
     Press(list[i].HotKey());
-    Pump(2000, [&] { return !window.Hits.empty(); });
+    PumpUntil([&] { return !window.Hits.empty(); }, 2000);
     ASSERT_EQ(window.Hits.size(), 1u) << i;
     EXPECT_EQ(window.Hits[0].Id, static_cast<WPARAM>(list[i].HotKeyID())) << i;
     EXPECT_EQ(HIWORD(window.Hits[0].Param), HotKeyKeyCode(list[i].HotKey())) << i;
@@ -176,7 +130,7 @@ TEST_F(HotKeyRegister, TenDefaultsRegisterAndEachKeyBringsItsAtom) {
   EXPECT_EQ(list[0].HotKeyID(), firstId);
   window.Hits.clear();
   Press(list[0].HotKey());
-  Pump(300);
+  PumpFor(300);
   EXPECT_TRUE(window.Hits.empty());
   EXPECT_TRUE(Boxes.empty());
 }
@@ -186,19 +140,16 @@ TEST_F(HotKeyRegister, TakenCombinationGivesOneBoxAndThePassGoesOn) {
   ASSERT_TRUE(RegisterHotKey(other.Handle(), 1, MOD_CONTROL, 'B'));
   TTestWindow window;
   THotKeyInfoList list(window.Handle());
-  AddDefaults(list);
+  AddDefaultHotKeys(list);
   bool firstRegisteredAtBox = false, thirdRegisteredAtBox = true;
-  OnBox = [&] {
+  Recorder.WhileOpen = [&] {
     firstRegisteredAtBox = list[0].Registered();
     thirdRegisteredAtBox = list[2].Registered();
   };
 
   list.DoProcess_RegisterHotKey();
   ASSERT_EQ(Boxes.size(), 1u);
-  EXPECT_EQ(Boxes[0].Text, L"ブラックアウト（Ctrl + B）が登録できませんでした。");
-  EXPECT_EQ(Boxes[0].Caption, L"エラー");
-  EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_ICONERROR | MB_OK));
-  EXPECT_EQ(Boxes[0].Owner, window.Handle());
+  ExpectBox(Boxes[0], window.Handle(), L"ブラックアウト（Ctrl + B）が登録できませんでした。", L"エラー", MB_ICONERROR | MB_OK);
   // Shown in index order, in the middle of the pass.
   EXPECT_TRUE(firstRegisteredAtBox);
   EXPECT_FALSE(thirdRegisteredAtBox);
@@ -210,7 +161,7 @@ TEST_F(HotKeyRegister, TakenCombinationGivesOneBoxAndThePassGoesOn) {
   // The other window keeps its combination.
   other.Hits.clear();
   Press(0x0242);
-  Pump(2000, [&] { return !other.Hits.empty(); });
+  PumpUntil([&] { return !other.Hits.empty(); }, 2000);
   EXPECT_EQ(other.Hits.size(), 1u);
   EXPECT_TRUE(window.Hits.empty());
 
@@ -283,14 +234,14 @@ TEST_F(HotKeyRegister, ModifiersReachTheSystemAndExtIsNotOne) {
 
   window.Hits.clear();
   Press(0x064D);
-  Pump(2000, [&] { return !window.Hits.empty(); });
+  PumpUntil([&] { return !window.Hits.empty(); }, 2000);
   ASSERT_EQ(window.Hits.size(), 1u);
   EXPECT_EQ(window.Hits[0].Id, static_cast<WPARAM>(list[0].HotKeyID()));
   EXPECT_EQ(LOWORD(window.Hits[0].Param) & 7, MOD_ALT | MOD_CONTROL);
 
   window.Hits.clear();
   Press(0x0824);
-  Pump(2000, [&] { return !window.Hits.empty(); });
+  PumpUntil([&] { return !window.Hits.empty(); }, 2000);
   ASSERT_EQ(window.Hits.size(), 1u);
   EXPECT_EQ(window.Hits[0].Id, static_cast<WPARAM>(list[1].HotKeyID()));
   list.DoProcess_UnregisterHotKey();
@@ -323,7 +274,7 @@ TEST_F(HotKeyRegister, UnregisteringTwiceKeepsAnotherHoldersAtom) {
 TEST_F(HotKeyRegister, ClearingARegisteredTableGivesEverythingBack) {
   TTestWindow window;
   THotKeyInfoList list(window.Handle());
-  AddDefaults(list);
+  AddDefaultHotKeys(list);
   list.DoProcess_RegisterHotKey();
   list.Clear();
   EXPECT_EQ(list.Count(), 0);
@@ -332,7 +283,7 @@ TEST_F(HotKeyRegister, ClearingARegisteredTableGivesEverythingBack) {
   EXPECT_TRUE(RegisterHotKey(other.Handle(), 1, MOD_CONTROL, 'M'));
   UnregisterHotKey(other.Handle(), 1);
   // Refilled as the settings dialog does: fresh entries, identifiers 0.
-  AddDefaults(list);
+  AddDefaultHotKeys(list);
   EXPECT_EQ(list[0].HotKeyID(), 0);
   EXPECT_EQ(list[0].HotKeyDefault(), 0x024D);
   EXPECT_THROW(list[10], std::out_of_range);
@@ -342,14 +293,14 @@ TEST_F(HotKeyRegister, ClearingARegisteredTableGivesEverythingBack) {
 TEST_F(HotKeyRegister, HeldKeyFiresOnceWhereTheSystemHonoursNoRepeat) {
   // Ctrl held, Q held down long enough to auto-repeat: three key-downs, one key-up.
   auto holdCtrlQ = [] {
-    SendKey(VK_CONTROL, false);
-    for (int i = 0; i < 3; ++i) SendKey('Q', false);
-    SendKey('Q', true);
-    SendKey(VK_CONTROL, true);
+    KeyDown(VK_CONTROL);
+    for (int i = 0; i < 3; ++i) KeyDown('Q');
+    KeyUp('Q');
+    KeyUp(VK_CONTROL);
   };
   auto collect = [](TTestWindow& w) {
-    Pump(2000, [&] { return w.Hits.size() >= 3; });
-    Pump(200);
+    PumpUntil([&] { return w.Hits.size() >= 3; }, 2000);
+    PumpFor(200);
     return w.Hits.size();
   };
   // What this system does for a plain registration with MOD_NOREPEAT.

@@ -12,8 +12,9 @@
 #include "common/core/TextUtil.h"
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_VersionInfo.h"
-#include "common_test_util.h"
 #include "resources/resource.h"
+#include "tests/win/support/FileSystem.h"
+#include "tests/win/support/HostEnvironment.h"
 
 using namespace kav;
 
@@ -23,10 +24,7 @@ namespace {
 std::vector<std::wstring> Executables() {
   std::vector<std::wstring> result{GetExeFullPath()};
 #ifdef KAV_PROGRAM_EXE
-  std::wstring program = L"Z:" + FromUtf8(KAV_PROGRAM_EXE);
-  for (auto& c : program) {
-    if (c == L'/') c = L'\\';
-  }
+  const std::wstring program = kavtest::WinePath(KAV_PROGRAM_EXE);
   if (kavtest::FileExists(program)) result.push_back(program);
 #endif
   return result;

@@ -11,26 +11,27 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "common/core/TextUtil.h"
 #include "common/win/KCL_AppData.h"
-#include "common/win/MessageBoxSeam.h"
+#include "common/win/WindowText.h"
 #include "hotkeys/win/clsHotKeyInfo.h"
 #include "settings/win/clsEnvSettings.h"
+#include "tests/win/support/BoxRecorder.h"
+#include "tests/win/support/FileSystem.h"
+#include "tests/win/support/HostEnvironment.h"
+#include "tests/win/support/KeyInput.h"
+#include "tests/win/support/MessagePump.h"
+#include "tests/win/support/SettingsHostStub.h"
 
 using namespace kav;
+using namespace kavtest;
 using Form = TFormEnvSettings;
 
 namespace {
-
-std::wstring Text(HWND wnd) {
-  wchar_t buf[512] = {};
-  SendMessageW(wnd, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buf));
-  return buf;
-}
 
 std::wstring ReadIni(const std::wstring& section, const std::wstring& key) {
   wchar_t buf[256] = {};
@@ -38,41 +39,11 @@ std::wstring ReadIni(const std::wstring& section, const std::wstring& key) {
   return buf;
 }
 
-std::string ReadFileBytes(const std::wstring& path) {
-  std::string data;
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  if (f == INVALID_HANDLE_VALUE) return "<missing>";
-  char buf[4096];
-  DWORD got = 0;
-  while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) data.append(buf, got);
-  CloseHandle(f);
-  return data;
-}
-
 FILETIME WriteTime(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA a{};
   GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a);
   return a.ftLastWriteTime;
 }
-
-struct TBox {
-  HWND Owner;
-  std::wstring Text, Caption;
-  UINT Flags;
-  bool DialogVisible;
-};
-
-class TRecordingHost : public IEnvSettingsHost {
-public:
-  void SelectHotKeyEnabled(HWND Owner) override {
-    Calls.push_back(Owner);
-    VisibleAtCall = IsWindowVisible(Owner) != FALSE;
-  }
-  std::wstring ModelName() const override { return L"KTX-AV90R"; }
-  std::vector<HWND> Calls;
-  bool VisibleAtCall = false;
-};
 
 // Runs steps inside the dialog's modal loop, one per timer tick.
 class TScript {
@@ -121,22 +92,14 @@ private:
 class SettingsDialog : public ::testing::Test {
 protected:
   void SetUp() override {
-    wchar_t tmp[MAX_PATH];
-    GetTempPathW(MAX_PATH, tmp);
-    FFolder = std::wstring(tmp) + L"kav_settings_dialog_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-              std::to_wstring(++Counter) + L"\\";
-    CreateDirectoryW(FFolder.c_str(), nullptr);
-    AppDataFolder = FFolder;
-    SettingsIniFile = FFolder + L"KAV90R_HotKeyController.ini";
-    DeleteFileW(SettingsIniFile.c_str());
+    AppDataFolder = FFolder.Path() + L"\\";
+    SettingsIniFile = FFolder / L"KAV90R_HotKeyController.ini";
+    ++Counter;
     FPortKey = std::wstring(KPortKeyParent) + L"\\SERIALCOMM_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
                std::to_wstring(Counter);
     FOwner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    FPreviousBox = SetMessageBoxHandler([this](HWND owner, const std::wstring& text, const std::wstring& caption,
-                                               UINT flags) {
-      FBoxes.push_back({owner, text, caption, flags, FForm && FForm->Visible()});
-      return IDOK;
-    });
+    // Each box notes whether the dialog was visible while it was open.
+    FRecorder.StateAtShow = [this] { return FForm && FForm->Visible(); };
   }
 
   void TearDown() override {
@@ -144,12 +107,9 @@ protected:
     if (FList) FList->DoProcess_UnregisterHotKey();
     FList.reset();
     FSettings.reset();
-    SetMessageBoxHandler(FPreviousBox);
     RegDeleteKeyW(HKEY_CURRENT_USER, FPortKey.c_str());
     RegDeleteKeyW(HKEY_CURRENT_USER, KPortKeyParent);  // only when no other test's key is left
     DestroyWindow(FOwner);
-    DeleteFileW(SettingsIniFile.c_str());
-    RemoveDirectoryW(FFolder.c_str());
   }
 
   // Loads table and record from the file as it is now and creates the dialog.
@@ -225,15 +185,15 @@ protected:
 
   static inline int Counter = 0;
   static constexpr wchar_t KPortKeyParent[] = L"Software\\KAV90R_HotKeyController_Test";
-  std::wstring FFolder;
+  TTempDir FFolder{L"kav_settings_dialog_"};
   std::wstring FPortKey;
   HWND FOwner = nullptr;
-  TRecordingHost FHost;
+  TSettingsHostStub FHost;
+  TBoxRecorder FRecorder;
+  std::vector<TBox>& FBoxes = FRecorder.Boxes;
   std::unique_ptr<THotKeyInfoList> FList;
   std::unique_ptr<TEnvSettings> FSettings;
   std::unique_ptr<Form> FForm;
-  std::vector<TBox> FBoxes;
-  TMessageBoxHandler FPreviousBox;
 };
 
 } // namespace
@@ -243,7 +203,7 @@ TEST_F(SettingsDialog, WindowAndControlsCarryTheirTexts) {
   Open();
   HWND dlg = FForm->Handle();
   EXPECT_FALSE(FForm->Visible());  // created hidden
-  EXPECT_EQ(Text(dlg), L"環境設定");
+  EXPECT_EQ(WindowText(dlg), L"環境設定");
   const LONG_PTR style = GetWindowLongPtrW(dlg, GWL_STYLE);
   EXPECT_TRUE(style & WS_SYSMENU);
   EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
@@ -280,7 +240,7 @@ TEST_F(SettingsDialog, WindowAndControlsCarryTheirTexts) {
   };
   for (const auto& [id, text] : texts) {
     ASSERT_NE(C(id), nullptr) << id;
-    EXPECT_EQ(Text(C(id)), text) << id;
+    EXPECT_EQ(WindowText(C(id)), text) << id;
   }
   for (int i = 0; i < 10; ++i) {
     wchar_t cls[64] = {};
@@ -304,14 +264,14 @@ TEST_F(SettingsDialog, WindowAndControlsCarryTheirTexts) {
     SendMessageW(cmb, CB_GETLBTEXT, 20, reinterpret_cast<LPARAM>(item));
     EXPECT_STREQ(item, L"COM20");
     EXPECT_EQ(SendMessageW(cmb, CB_GETCURSEL, 0, 0), 3);
-    EXPECT_EQ(Text(cmb), L"COM3");
-    EXPECT_EQ(Text(Field(0)), L"Ctrl + M");
-    EXPECT_EQ(Text(Field(9)), L"F8");
+    EXPECT_EQ(WindowText(cmb), L"COM3");
+    EXPECT_EQ(WindowText(Field(0)), L"Ctrl + M");
+    EXPECT_EQ(WindowText(Field(9)), L"F8");
   }};
   for (int i = 0; i < 11; ++i) {
     steps.push_back([&] {
       HWND focus = GetFocus();
-      tabOrder.push_back(focus == C(Form::IDC_PAGES) ? L"<tabs>" : Text(focus));
+      tabOrder.push_back(focus == C(Form::IDC_PAGES) ? L"<tabs>" : WindowText(focus));
       PostMessageW(focus, WM_KEYDOWN, VK_TAB, 0);
     });
   }
@@ -370,7 +330,7 @@ TEST_F(SettingsDialog, EnteringAndLeavingAKeyFieldRestoresIt) {
         EXPECT_TRUE(IsWindowVisible(C(Form::IDC_TAB_HOTKEY)));
         SetFocus(Field(2));
         EXPECT_EQ(Value(2), HotKeyPlaceholder);
-        EXPECT_EQ(Text(Field(2)), L"Pause");
+        EXPECT_EQ(WindowText(Field(2)), L"Pause");
       },
       [&] {
         EXPECT_TRUE(ApplyEnabled());  // the placeholder differs from F1
@@ -382,7 +342,7 @@ TEST_F(SettingsDialog, EnteringAndLeavingAKeyFieldRestoresIt) {
         EXPECT_TRUE(ApplyEnabled());
         SetFocus(C(Form::IDC_BTN_DEFAULT));
         EXPECT_EQ(Value(0), 0x024D);
-        EXPECT_EQ(Text(Field(0)), L"Ctrl + M");
+        EXPECT_EQ(WindowText(Field(0)), L"Ctrl + M");
       },
       [&] {
         EXPECT_FALSE(ApplyEnabled());
@@ -423,7 +383,7 @@ TEST_F(SettingsDialog, KeyFieldRules) {
         SendMessageW(f, WM_KEYUP, VK_SHIFT, 0);
         Press(f, {VK_SHIFT}, VK_F9);
         EXPECT_EQ(Value(2), 0x0178);
-        EXPECT_EQ(Text(f), L"Shift + F9");
+        EXPECT_EQ(WindowText(f), L"Shift + F9");
         SetFocus(C(Form::IDC_BTN_DEFAULT));
         EXPECT_EQ(Value(2), 0x0178);  // a real key stays
       },
@@ -461,17 +421,6 @@ TEST_F(SettingsDialog, KeyFieldRules) {
   EXPECT_EQ(FHost.Calls.size(), 1u);
 }
 
-namespace {
-void SendKey(WORD vk, bool down) {
-  INPUT in{};
-  in.type = INPUT_KEYBOARD;
-  in.ki.wVk = vk;
-  in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-  in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-  SendInput(1, &in, sizeof in);
-}
-} // namespace
-
 // Real keyboard input: a modifier held alone never becomes a value, whatever
 // the control reports for it; the key pressed with it then counts.
 TEST_F(SettingsDialog, ModifierHeldAloneShowsThePlaceholder) {
@@ -482,21 +431,21 @@ TEST_F(SettingsDialog, ModifierHeldAloneShowsThePlaceholder) {
         ShowHotKeyPage();
         SetForegroundWindow(FForm->Handle());
         SetFocus(Field(2));
-        SendKey(VK_CONTROL, true);
+        KeyDown(VK_CONTROL);
       },
       [&] {
         EXPECT_EQ(Value(2), HotKeyPlaceholder);
-        SendKey('M', true);
-        SendKey('M', false);
+        KeyDown('M');
+        KeyUp('M');
       },
       [&] {
         EXPECT_EQ(Value(2), 0x024D);
-        SendKey(VK_CONTROL, false);
+        KeyUp(VK_CONTROL);
       },
       [&] {
         EXPECT_EQ(Value(2), 0x024D);
-        SendKey(VK_SHIFT, true);
-        SendKey(VK_SHIFT, false);
+        KeyDown(VK_SHIFT);
+        KeyUp(VK_SHIFT);
       },
       [&] {
         // Shift pressed and released alone: the placeholder, so leaving the
@@ -512,7 +461,7 @@ TEST_F(SettingsDialog, ModifierHeldAloneShowsThePlaceholder) {
 TEST_F(SettingsDialog, DuplicateKeysKeepTheDialogOpen) {
   WriteStoredFile();
   Open();
-  const std::string before = ReadFileBytes(SettingsIniFile);
+  const std::string before = ReadBytes(SettingsIniFile);
   TScript::Run(*FForm, {
       [&] {
         ShowHotKeyPage();
@@ -523,10 +472,7 @@ TEST_F(SettingsDialog, DuplicateKeysKeepTheDialogOpen) {
       [&] {
         Click(Form::IDC_BTN_OK);
         ASSERT_EQ(FBoxes.size(), 1u);
-        EXPECT_EQ(FBoxes[0].Text, L"重複するホットキーの設定はできません。");
-        EXPECT_EQ(FBoxes[0].Caption, L"エラー");
-        EXPECT_EQ(FBoxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONERROR));
-        EXPECT_EQ(FBoxes[0].Owner, FForm->Handle());
+        ExpectBox(FBoxes[0], FForm->Handle(), L"重複するホットキーの設定はできません。", L"エラー", MB_OK | MB_ICONERROR);
         EXPECT_EQ(Value(9), 0x024D);  // the user's values stay
       },
       [&] {
@@ -544,7 +490,7 @@ TEST_F(SettingsDialog, DuplicateKeysKeepTheDialogOpen) {
         Click(Form::IDC_BTN_CANCEL);
       },
   });
-  EXPECT_NE(ReadFileBytes(SettingsIniFile), before);
+  EXPECT_NE(ReadBytes(SettingsIniFile), before);
   EXPECT_EQ(ReadIni(L"HotKey8", L"HotKey"), L"0");
   EXPECT_EQ(ReadIni(L"HotKey9", L"HotKey"), L"0");
 }
@@ -552,7 +498,7 @@ TEST_F(SettingsDialog, DuplicateKeysKeepTheDialogOpen) {
 TEST_F(SettingsDialog, OkWithoutChangesWritesNothing) {
   WriteStoredFile();
   Open();
-  const std::string before = ReadFileBytes(SettingsIniFile);
+  const std::string before = ReadBytes(SettingsIniFile);
   const FILETIME stamp = WriteTime(SettingsIniFile);
   Sleep(50);
   const int result = TScript::Run(*FForm, {
@@ -560,7 +506,7 @@ TEST_F(SettingsDialog, OkWithoutChangesWritesNothing) {
       [&] { Click(Form::IDC_BTN_OK); },
   });
   EXPECT_EQ(result, IDOK);
-  EXPECT_EQ(ReadFileBytes(SettingsIniFile), before);
+  EXPECT_EQ(ReadBytes(SettingsIniFile), before);
   const FILETIME after = WriteTime(SettingsIniFile);
   EXPECT_EQ(CompareFileTime(&stamp, &after), 0);
   // The table was not rebuilt either.
@@ -676,12 +622,12 @@ TEST_F(SettingsDialog, PortListHoldsSystemAndStoredPortsAndKeepsTheStoredOne) {
 TEST_F(SettingsDialog, RefusedWriteIsShownAndTheDialogStaysOpen) {
   WriteStoredFile();
   Open();
-  HANDLE lock = INVALID_HANDLE_VALUE;
+  std::unique_ptr<THeldFile> lock;
   TScript::Run(*FForm, {
       [&] {
         // Another program holds the file exclusively: every write is refused.
-        lock = CreateFileW(SettingsIniFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+        lock = std::make_unique<THeldFile>(SettingsIniFile);
+        ASSERT_TRUE(lock->Held());
         SelectPort(7);
       },
       [&] {
@@ -693,12 +639,11 @@ TEST_F(SettingsDialog, RefusedWriteIsShownAndTheDialogStaysOpen) {
       },
       [&] {
         EXPECT_TRUE(ApplyEnabled());  // still something to store
-        CloseHandle(lock);
-        lock = INVALID_HANDLE_VALUE;
+        lock.reset();
         Click(Form::IDC_BTN_OK);
       },
   });
-  if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+  lock.reset();
   EXPECT_FALSE(FForm->Visible());
   EXPECT_EQ(ReadIni(L"HotKey", L"ComPort"), L"COM7");
 }
@@ -718,15 +663,7 @@ TEST_F(SettingsDialog, CommunicationTest) {
       // second click arrives inside the test.
       PostMessageW(C(Form::IDC_BTN_COMPORTTEST), BM_CLICK, 0, 0);
       ++nestedClicks;
-      const DWORD t0 = GetTickCount();
-      MSG m;
-      while (GetTickCount() - t0 < 200) {
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-          TranslateMessage(&m);
-          DispatchMessageW(&m);
-        }
-        Sleep(1);
-      }
+      PumpFor(200);
       EXPECT_TRUE(FForm->ComPortTestRunning());
     }
     return answer;
@@ -735,10 +672,8 @@ TEST_F(SettingsDialog, CommunicationTest) {
       [&] {
         Click(Form::IDC_BTN_COMPORTTEST);  // COM3 stored
         ASSERT_EQ(FBoxes.size(), 1u);
-        EXPECT_EQ(FBoxes[0].Text, L"KTX-AV90Rとの通信テストに成功しました。");
-        EXPECT_EQ(FBoxes[0].Caption, L"情報");
-        EXPECT_EQ(FBoxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
-        EXPECT_EQ(FBoxes[0].Owner, FForm->Handle());
+        ExpectBox(FBoxes[0], FForm->Handle(), L"KTX-AV90Rとの通信テストに成功しました。", L"情報",
+                  MB_OK | MB_ICONINFORMATION);
         EXPECT_TRUE(hourglass);
         EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW));
       },
@@ -905,12 +840,7 @@ RECT RectIn(HWND wnd, HWND control) {
   return r;
 }
 
-std::wstring BinaryDirFile(const wchar_t* name) {
-  // KAV_BINARY_DIR is a Linux path; Wine sees it under drive Z:.
-  std::wstring dir = L"Z:" + kav::FromUtf8(KAV_BINARY_DIR);
-  for (auto& c : dir) if (c == L'/') c = L'\\';
-  return dir + L"\\" + name;
-}
+std::wstring BinaryDirFile(const wchar_t* name) { return WinePath(KAV_BINARY_DIR) + L"\\" + name; }
 
 } // namespace
 

@@ -6,10 +6,11 @@
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_FileOperation.h"
 #include "common/win/KCL_IniFileFunc.h"
-#include "common/win/MessageBoxSeam.h"
-#include "common_test_util.h"
-#include "settings/win/IniFile.h"
+#include "common/win/IniFile.h"
 #include "settings/win/clsEnvSettings.h"
+#include "tests/win/support/BoxRecorder.h"
+#include "tests/win/support/FileSystem.h"
+#include "tests/win/support/HotKeyTable.h"
 
 using namespace kav;
 using kavtest::TSettingsPath;
@@ -17,13 +18,15 @@ using kavtest::TTempDir;
 
 namespace {
 
-void ExpectDefaults(const TEnvSettings& s) {
-  EXPECT_EQ(s.ComPort(), L"");
-  EXPECT_FALSE(s.PowerUpOnAppStart());
-  EXPECT_FALSE(s.PowerDownOffAppStart());
-  EXPECT_TRUE(s.HotKeyEnableOnAppStart());
-  EXPECT_TRUE(s.PowerUpOnHotKeyCtrl());
-  EXPECT_TRUE(s.WindowVisible());
+// Expects the record's six values, in the order the file stores them.
+void ExpectRecord(const TEnvSettings& s, const std::wstring& ComPort, bool PowerUpOnAppStart,
+                  bool PowerDownOffAppStart, bool HotKeyEnableOnAppStart, bool PowerUpOnHotKeyCtrl, bool WindowVisible) {
+  EXPECT_EQ(s.ComPort(), ComPort);
+  EXPECT_EQ(s.PowerUpOnAppStart(), PowerUpOnAppStart);
+  EXPECT_EQ(s.PowerDownOffAppStart(), PowerDownOffAppStart);
+  EXPECT_EQ(s.HotKeyEnableOnAppStart(), HotKeyEnableOnAppStart);
+  EXPECT_EQ(s.PowerUpOnHotKeyCtrl(), PowerUpOnHotKeyCtrl);
+  EXPECT_EQ(s.WindowVisible(), WindowVisible);
 }
 
 } // namespace
@@ -34,7 +37,7 @@ TEST(EnvSettings, MissingFileLoadsDefaultsAndDestructionSavesAllSix) {
   const TSettingsPath settings(path);
   {
     TEnvSettings s;
-    ExpectDefaults(s);
+    ExpectRecord(s, L"", false, false, true, true, true); // the defaults
     EXPECT_FALSE(kavtest::FileExists(path));  // loading writes nothing
   }
   // Save made the folder and the file, and wrote every key in order.
@@ -59,12 +62,7 @@ TEST(EnvSettings, RoundTripAndHandEditedValues) {
   }
   {
     const TEnvSettings s;
-    EXPECT_EQ(s.ComPort(), L"COM12");
-    EXPECT_TRUE(s.PowerUpOnAppStart());
-    EXPECT_TRUE(s.PowerDownOffAppStart());
-    EXPECT_FALSE(s.HotKeyEnableOnAppStart());
-    EXPECT_FALSE(s.PowerUpOnHotKeyCtrl());
-    EXPECT_FALSE(s.WindowVisible());
+    ExpectRecord(s, L"COM12", true, true, false, false, false);
   }
   kavtest::WriteBytes(path, "[HotKey]\r\nComPort=\r\nWindowVisible=2\r\nPowerUpOnAppStart=no\r\n"
                             "HotKeyEnableOnAppStart=abc\r\nPowerUpOnHotKeyCtrl=0x0\r\n");
@@ -114,17 +112,14 @@ TEST(EnvSettings, RefusedSaveThrowsAndDestructionReportsIt) {
   TEnvSettings t;
   EXPECT_THROW(t.Save(), EIniWriteError);
   // Without a handler the error is shown in a message box.
-  std::wstring shownText;
-  UINT shownFlags = 0;
-  auto previousBox = SetMessageBoxHandler([&](HWND, const std::wstring& text, const std::wstring&, UINT flags) {
-    shownText = text;
-    shownFlags = flags;
-    return IDOK;
-  });
-  ReportIniWriteError(EIniWriteError(dir / L"blocker\\x.ini"));
-  SetMessageBoxHandler(previousBox);
-  EXPECT_EQ(shownText, (dir / L"blocker\\x.ini") + L" に書き込めません");
-  EXPECT_TRUE(shownFlags & MB_ICONERROR);
+  kavtest::TBox shown{};
+  {
+    kavtest::TBoxRecorder boxes;
+    ReportIniWriteError(EIniWriteError(dir / L"blocker\\x.ini"));
+    if (!boxes.Boxes.empty()) shown = boxes.Boxes.back();
+  }
+  EXPECT_EQ(shown.Text, (dir / L"blocker\\x.ini") + L" に書き込めません");
+  EXPECT_TRUE(shown.Flags & MB_ICONERROR);
   // The destructor of t reports once more; keep that quiet.
   SetIniWriteErrorHandler([](const EIniWriteError&) {});
 }
@@ -142,8 +137,7 @@ TEST(EnvSettings, FirstStartSettingsFileByteForByte) {
   env->SetComPort(L"COM3");
   env->Save();
   // The hot-key table saves its ten new sections.
-  const wchar_t* names[10] = {L"電源制御", L"ブラックアウト", L"入力1", L"入力2", L"入力3",
-                              L"入力4",    L"入力5",         L"入力6", L"入力7", L"入力8"};
+  const auto& names = kavtest::KFuncNames;
   const int32_t values[10] = {589, 578, 112, 113, 114, 115, 116, 117, 118, 119};
   {
     TIniFile ini(path);

@@ -3,8 +3,8 @@
 
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_IniFileFunc.h"
-#include "common_test_util.h"
-#include "settings/win/IniFile.h"
+#include "common/win/IniFile.h"
+#include "tests/win/support/FileSystem.h"
 
 using namespace kav;
 using kavtest::TSettingsPath;
@@ -13,6 +13,15 @@ using kavtest::TTempDir;
 namespace {
 
 std::string Sjis(const std::wstring& Text) { return kavtest::ToCodePage(Text, 932); }
+
+// Whether the platform refuses writing a read-only file (Wine run by root does not).
+bool ReadOnlyIsEnforced(const std::wstring& ReadOnlyFile) {
+  HANDLE h = CreateFileW(ReadOnlyFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return true;
+  CloseHandle(h);
+  return false;
+}
 
 } // namespace
 
@@ -125,7 +134,7 @@ TEST(IniFile, RefusedWriteThrowsWithTheFullPath) {
 
   // A read-only file, where the platform enforces it.
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
-  if (kavtest::ReadOnlyIsEnforced(path)) {
+  if (ReadOnlyIsEnforced(path)) {
     EXPECT_THROW(ini.WriteInteger(L"System", L"LogKeepDay", 10), EIniWriteError);
     EXPECT_EQ(ini.ReadInteger(L"System", L"LogKeepDay", 0), 30);  // still readable
   }

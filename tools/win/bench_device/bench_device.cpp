@@ -6,20 +6,26 @@
 //   command : command call -> the simulator has read the frame's last byte
 //   reply   : the simulator has written a reply -> decoded report on the UI thread
 // Times on both sides come from the host's wall clock (Wine passes it through).
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "device/win/dmComPort.h"
+#include "tests/win/support/MessagePump.h"
+#include "tests/win/support/SimulatorControl.h"
 
 namespace {
+
+using kavtest::IsOk;
+using kavtest::PumpPending;
+using kavtest::PumpUntil;
+using kavtest::TSimulatorControl;
 
 double UnixNow() {
   FILETIME ft;
@@ -29,56 +35,6 @@ double UnixNow() {
   u.HighPart = ft.dwHighDateTime;
   return static_cast<double>(u.QuadPart - 116444736000000000ULL) / 1e7;
 }
-
-class TControl {
-public:
-  explicit TControl(int Port) {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-    FSocket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<u_short>(Port));
-    if (connect(FSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      std::fprintf(stderr, "bench_device: cannot reach the simulator's control port %d\n", Port);
-      std::exit(2);
-    }
-    BOOL one = TRUE;
-    setsockopt(FSocket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-  }
-  ~TControl() { closesocket(FSocket); }
-
-  void Send(const std::string& Line) {
-    const std::string out = Line + "\n";
-    send(FSocket, out.data(), static_cast<int>(out.size()), 0);
-  }
-  std::string Receive() {
-    for (;;) {
-      const std::size_t nl = FPending.find('\n');
-      if (nl != std::string::npos) {
-        std::string line = FPending.substr(0, nl);
-        FPending.erase(0, nl + 1);
-        return line;
-      }
-      char buf[1024];
-      const int n = recv(FSocket, buf, sizeof buf, 0);
-      if (n <= 0) {
-        std::fprintf(stderr, "bench_device: simulator control closed\n");
-        std::exit(2);
-      }
-      FPending.append(buf, static_cast<std::size_t>(n));
-    }
-  }
-  std::string Command(const std::string& Line) {
-    Send(Line);
-    return Receive();
-  }
-
-private:
-  SOCKET FSocket;
-  std::string FPending;
-};
 
 class TTimingSink : public kav::IAv90RStatusSink {
 public:
@@ -95,25 +51,6 @@ private:
   }
 };
 
-void Pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
-template <class F>
-bool PumpUntil(F Done, double Seconds) {
-  const double end = UnixNow() + Seconds;
-  while (!Done()) {
-    if (UnixNow() > end) return false;
-    Pump();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-  }
-  return true;
-}
-
 void Print(const char* Name, std::vector<double> Ms) {
   if (Ms.empty()) {
     std::printf("%-8s no samples\n", Name);
@@ -126,19 +63,14 @@ void Print(const char* Name, std::vector<double> Ms) {
               Ms[i95], Ms.front(), Ms.back());
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: bench_device COMn CONTROL_PORT [RUNS]\n");
+// The measurement itself; control-port failures arrive as exceptions.
+int Run(const std::wstring& port, int control, int runs) {
+  TSimulatorControl ctl;
+  if (!ctl.Connect(control)) {
+    std::fprintf(stderr, "bench_device: cannot reach the simulator's control port %d\n", control);
     return 2;
   }
-  const std::wstring port = argv[1];
-  const int control = _wtoi(argv[2]);
-  const int runs = argc > 3 ? std::max(1, _wtoi(argv[3])) : 200;
-
-  TControl ctl(control);
-  if (ctl.Command("set power 1").rfind("ok", 0) != 0) return 2;
+  if (!IsOk(ctl.Command("set power 1"))) return 2;
   TTimingSink sink;
   kav::TmodComPort mod(&sink);
   mod.SetComPort(port);
@@ -161,17 +93,17 @@ int wmain(int argc, wchar_t** argv) {
     std::string last;
     for (int tries = 0; tries < 1000; ++tries) {
       last = ctl.Command("last");
-      if (last.rfind("ok", 0) == 0) break;
+      if (IsOk(last)) break;
       Sleep(1);
     }
-    if (last.rfind("ok", 0) != 0) {
+    if (!IsOk(last)) {
       std::fprintf(stderr, "bench_device: the simulator did not see the frame\n");
       return 1;
     }
     const double read = std::atof(last.c_str() + 3);
     sendMs.push_back((t1 - t0) * 1000);
     commandMs.push_back((read - t0) * 1000);
-    Pump();
+    PumpPending();
   }
   ctl.Command("silent 0");
 
@@ -180,7 +112,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 0; i < runs; ++i) {
     const int before = sink.Reports;
     ctl.Send(i % 2 ? "report w1" : "report w0");
-    if (!PumpUntil([&] { return sink.Reports > before; }, 5)) {
+    if (!PumpUntil([&] { return sink.Reports > before; }, 5000)) {
       std::fprintf(stderr, "bench_device: report %d not decoded\n", i);
       return 1;
     }
@@ -195,4 +127,19 @@ int wmain(int argc, wchar_t** argv) {
   Print("command", commandMs);
   Print("reply", replyMs);
   return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: bench_device COMn CONTROL_PORT [RUNS]\n");
+    return 2;
+  }
+  try {
+    return Run(argv[1], _wtoi(argv[2]), argc > 3 ? std::max(1, _wtoi(argv[3])) : 200);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_device: %s\n", e.what());
+    return 2;
+  }
 }

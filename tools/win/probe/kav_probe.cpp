@@ -7,6 +7,8 @@
 //   kav_probe select SELECT --id N (--item T | --index I)   combo box choice
 //   kav_probe check  SELECT (--text T | --id N) --state 0|1
 //   kav_probe close  SELECT                    posts WM_CLOSE
+//   kav_probe endsession SELECT                WM_QUERYENDSESSION, then WM_ENDSESSION
+//                                              (ENDSESSION_CLOSEAPP), as Restart Manager sends
 //   kav_probe tray                             taskbar notification area
 //   kav_probe watch  SELECT --id N [--text T] [--timeout MS]
 //                    prints {"ready":...}, then polls the control's text every
@@ -409,6 +411,20 @@ int CmdClose(const TArgs& a) {
   return 0;
 }
 
+// What Restart Manager and installers send to close a program while Windows
+// keeps running: the session-end query, then the session end, both flagged
+// ENDSESSION_CLOSEAPP, to the one window. Prints both results (the second is
+// 0 also when the program ended while answering).
+int CmdEndSession(const TArgs& a) {
+  HWND top = FindTarget(a);
+  if (!top) return Fail(2, "window not found");
+  DWORD_PTR query = 0, end = 0;
+  SendMessageTimeoutW(top, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 10000, &query);
+  SendMessageTimeoutW(top, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 10000, &end);
+  Print("{\"query\":" + Num(static_cast<long long>(query)) + ",\"end\":" + Num(static_cast<long long>(end)) + "}");
+  return 0;
+}
+
 // Wine's taskbar draws the notification icons itself, right-aligned at the
 // right end of the taskbar, one slot per icon; it has no window per icon.
 int CmdTray() {
@@ -576,7 +592,7 @@ int CmdBroadcast(const TArgs& a) {
 int wmain(int argc, wchar_t** argv) {
   TArgs a;
   if (!ParseArgs(argc, argv, a)) {
-    std::fputs("usage: kav_probe list|click|select|check|close|tray|watch|mem|broadcast [--exe N] [--class C] [--title T]"
+    std::fputs("usage: kav_probe list|click|select|check|close|endsession|tray|watch|mem|broadcast [--exe N] [--class C] [--title T]"
                " [--hwnd H] [--text T] [--id N] [--item T] [--index I] [--state 0|1] [--timeout MS] [--all]"
                " [--event E] [--port NAME]\n",
                stderr);
@@ -587,6 +603,7 @@ int wmain(int argc, wchar_t** argv) {
   if (a.Command == L"select") return CmdSelect(a);
   if (a.Command == L"check") return CmdCheck(a);
   if (a.Command == L"close") return CmdClose(a);
+  if (a.Command == L"endsession") return CmdEndSession(a);
   if (a.Command == L"tray") return CmdTray();
   if (a.Command == L"watch") return CmdWatch(a);
   if (a.Command == L"mem") return CmdMem(a);

@@ -1,4 +1,4 @@
-#include "settings/core/IniWriteError.h"
+#include "common/core/IniWriteError.h"
 
 namespace kav {
 

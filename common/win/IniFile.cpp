@@ -1,4 +1,4 @@
-#include "settings/win/IniFile.h"
+#include "common/win/IniFile.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_VersionInfo.h"
 #include "common/win/MessageBoxSeam.h"
-#include "settings/core/IniValue.h"
+#include "common/core/IniValue.h"
 
 namespace kav {
 

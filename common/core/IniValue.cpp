@@ -1,4 +1,4 @@
-#include "settings/core/IniValue.h"
+#include "common/core/IniValue.h"
 
 #include <limits>
 

@@ -1,7 +1,8 @@
 #pragma once
 // A message-only window owned by the UI thread: target of the serial watcher's
-// hand-overs and of the device link's timer. Its window procedure lets no
-// exception escape (they go to the application-wide callback handler).
+// hand-overs, of the device link's timer and of a second start's status
+// reply. Its window procedure lets no exception escape (they go to the
+// application-wide callback handler; the sender then gets 0).
 #include <windows.h>
 
 #include <functional>
@@ -21,7 +22,7 @@ public:
   HWND Handle() const noexcept { return FWnd; }
 
 private:
-  static LRESULT CALLBACK WndProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT Msg, WPARAM wParam, LPARAM lParam);
 
   THandler FHandler;
   HWND FWnd = nullptr;

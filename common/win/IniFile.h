@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/core/IniWriteError.h"
+#include "common/core/IniWriteError.h"
 
 namespace kav {
 

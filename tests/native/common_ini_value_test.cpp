@@ -1,5 +1,5 @@
-#include "settings/core/IniValue.h"
-#include "settings/core/IniWriteError.h"
+#include "common/core/IniValue.h"
+#include "common/core/IniWriteError.h"
 
 #include <gtest/gtest.h>
 
