@@ -23,6 +23,19 @@ foreach(m ${KAV_MODULES})
 endforeach()
 list(REMOVE_ITEM KAV_WIN_SOURCES ${CMAKE_SOURCE_DIR}/app/win/WinMain.cpp)
 set(KAV_WIN_LIBS comctl32 shell32 ole32 uuid advapi32 ws2_32 shlwapi gdi32 user32 kernel32 dbghelp psapi)
+# The network remote's server uses Boost.Beast and Boost.Asio, header-only,
+# from Debian's libboost1.74-dev. The cross compiler gets a folder of its own
+# that holds only boost/ (never all of /usr/include), and only that one
+# source file sees it.
+set(KAV_BOOST_INCLUDE ${CMAKE_BINARY_DIR}/boost-include)
+if(NOT EXISTS /usr/include/boost/beast/http.hpp)
+  message(FATAL_ERROR "Boost headers missing: install libboost1.74-dev (scripts/setup.sh)")
+endif()
+file(MAKE_DIRECTORY ${KAV_BOOST_INCLUDE})
+file(CREATE_LINK /usr/include/boost ${KAV_BOOST_INCLUDE}/boost SYMBOLIC)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/app/win/HttpRemoteServer.cpp PROPERTIES
+  COMPILE_OPTIONS "-isystem;${KAV_BOOST_INCLUDE}")
+
 if(KAV_WIN_SOURCES)
   add_library(kav_win STATIC ${KAV_WIN_SOURCES})
   target_link_libraries(kav_win PUBLIC kav_core ${KAV_WIN_LIBS})

@@ -3,7 +3,9 @@
 # cross compilers (32- and 64-bit), Wine (64- and 32-bit: the tests run the
 # shipped 32-bit program where the machine runs 32-bit code), a virtual X
 # display, xdotool, Wine's own fonts and the Japanese fonts of a
-# Windows-like screen, the Japanese locale, CMake and GoogleTest. Safe to
+# Windows-like screen, the Japanese locale, CMake and GoogleTest, the Boost
+# headers of the network remote, chromium and playwright-core for its web
+# page scenario. Safe to
 # run again: it only installs what is missing and returns quickly when
 # everything is there.
 set -euo pipefail
@@ -20,6 +22,7 @@ PKGS=(
   fonts-noto-cjk fonts-wine fonts-ipafont-gothic fonts-horai-umefont locales nsis zip unzip python3
   p7zip-full python3-markdown
   clang libclang-rt-14-dev
+  libboost1.74-dev chromium
 )
 
 need_arch=0
@@ -52,5 +55,22 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
     echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
   fi
   $SUDO locale-gen >/dev/null
+fi
+# The web page scenario drives chromium with playwright-core from npm, in
+# the version package-lock.json pins, installed beside its script (never
+# committed). Node comes from Debian unless the machine already has one.
+if ! command -v npm >/dev/null; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
+fi
+BROWSER_DIR="$(cd "$(dirname "$0")/.." && pwd)/tests/e2e/browser"
+want=$(sed -n '/"node_modules\/playwright-core"/,/version/s/.*"version": "\(.*\)".*/\1/p' "$BROWSER_DIR/package-lock.json")
+have=""
+if [ -f "$BROWSER_DIR/node_modules/playwright-core/package.json" ]; then
+  have=$(sed -n 's/.*"version": "\(.*\)".*/\1/p' "$BROWSER_DIR/node_modules/playwright-core/package.json" | head -n1)
+fi
+if [ "$want" != "$have" ]; then
+  (cd "$BROWSER_DIR" && npm ci --no-audit --no-fund --ignore-scripts --loglevel=error </dev/null >/dev/null)
 fi
 echo "setup: ok"

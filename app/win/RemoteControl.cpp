@@ -23,18 +23,25 @@ constexpr wchar_t KReplyWindowClass[] = L"KavMessageOnlyWindow";
 // that only shares the class name must not hold the UI thread up for long.
 constexpr DWORD KStatusReplyTimeoutMs = 500;
 
+// Bytes tagged Tag to Window as WM_COPYDATA; false when it did not answer in time.
+bool SendCopyData(HWND Window, WPARAM Sender, ULONG_PTR Tag, const TRemoteBytes& Bytes, UINT Flags, DWORD TimeoutMs,
+                  DWORD_PTR& Result) {
+  COPYDATASTRUCT data{};
+  data.dwData = Tag;
+  data.cbData = static_cast<DWORD>(Bytes.size());
+  data.lpData = const_cast<uint8_t*>(Bytes.data());
+  Result = 0;
+  return SendMessageTimeoutW(Window, WM_COPYDATA, Sender, reinterpret_cast<LPARAM>(&data), Flags, TimeoutMs,
+                             &Result) != 0;
+}
+
 bool SendStatusReply(HWND AppWindow, HWND ReplyTo, const TRemoteStatus& Status) {
   wchar_t cls[64] = {};
   if (!IsWindow(ReplyTo) || !GetClassNameW(ReplyTo, cls, 64) || lstrcmpW(cls, KReplyWindowClass) != 0) return false;
-  const TRemoteBytes bytes = EncodeRemoteStatus(Status);
-  COPYDATASTRUCT data{};
-  data.dwData = KCopyDataRemoteStatus;
-  data.cbData = static_cast<DWORD>(bytes.size());
-  data.lpData = const_cast<uint8_t*>(bytes.data());
   DWORD_PTR received = 0;
   // The sender waits in its own SendMessageTimeout to us and takes this one meanwhile.
-  return SendMessageTimeoutW(ReplyTo, WM_COPYDATA, reinterpret_cast<WPARAM>(AppWindow), reinterpret_cast<LPARAM>(&data),
-                             SMTO_BLOCK | SMTO_ABORTIFHUNG, KStatusReplyTimeoutMs, &received) != 0 &&
+  return SendCopyData(ReplyTo, reinterpret_cast<WPARAM>(AppWindow), KCopyDataRemoteStatus, EncodeRemoteStatus(Status),
+                      SMTO_BLOCK | SMTO_ABORTIFHUNG, KStatusReplyTimeoutMs, received) &&
          received == TRUE;
 }
 
@@ -92,19 +99,13 @@ int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteComman
   const bool ending = Command.Kind == TRemoteCommandKind::Exit;
   const TKernelHandle process = ending ? OpenWindowProcess(app) : TKernelHandle();
 
-  const TRemoteBytes bytes = EncodeRemoteCommand(Command);
-  COPYDATASTRUCT data{};
-  data.dwData = KCopyDataRemoteCommand;
-  data.cbData = static_cast<DWORD>(bytes.size());
-  data.lpData = const_cast<uint8_t*>(bytes.data());
   for (;;) {
-    DWORD_PTR result = 0;
     status.reset();
     // Not SMTO_BLOCK: the status reply arrives while we wait.
-    if (!SendMessageTimeoutW(app, WM_COPYDATA, reinterpret_cast<WPARAM>(reply.Handle()), reinterpret_cast<LPARAM>(&data),
-                             SMTO_ABORTIFHUNG, Waits.Answer, &result))
-      return KRemoteExitNotDone;
-    const auto answer = static_cast<TRemoteAnswer>(static_cast<int32_t>(result));
+    const auto sent = SendRemoteCommand(app, reinterpret_cast<WPARAM>(reply.Handle()), Command, SMTO_ABORTIFHUNG,
+                                        Waits.Answer);
+    if (!sent) return KRemoteExitNotDone;
+    const TRemoteAnswer answer = *sent;
     if (answer == TRemoteAnswer::Starting && GetTickCount() - start < Waits.Startup) {
       Sleep(Waits.Retry);
       continue;
@@ -115,6 +116,14 @@ int HandOverRemoteCommand(const TSingleInstanceGuard& Guard, const TRemoteComman
     if (!status) return KRemoteExitNotDone;
     return WriteStatusLine(FormatRemoteStatusLine(*status) + L"\r\n") ? KRemoteExitDone : KRemoteExitNotDone;
   }
+}
+
+std::optional<TRemoteAnswer> SendRemoteCommand(HWND AppWindow, WPARAM Sender, const TRemoteCommand& Command,
+                                               UINT Flags, DWORD TimeoutMs) {
+  DWORD_PTR result = 0;
+  if (!SendCopyData(AppWindow, Sender, KCopyDataRemoteCommand, EncodeRemoteCommand(Command), Flags, TimeoutMs, result))
+    return std::nullopt;
+  return static_cast<TRemoteAnswer>(static_cast<int32_t>(result));
 }
 
 int StartResidentAndHandOver(TSingleInstanceGuard& Guard, const TRemoteCommand& Command,

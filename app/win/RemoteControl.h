@@ -9,6 +9,7 @@
 // neither process shows a box, except the usage box for a malformed line.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,13 @@ int ShowRemoteUsage();
 // (UTF-8), else to the console of the process that started this one. False
 // when there is neither (a start from Explorer or a button box).
 bool WriteStatusLine(const std::wstring& Text);
+
+// Hands Command to the application window AppWindow the way a second start
+// does (WM_COPYDATA tagged KCopyDataRemoteCommand; Sender: the sender's reply
+// window for a status, or 0) and returns the answer; nothing when none came
+// within TimeoutMs. Flags: those of SendMessageTimeoutW.
+std::optional<TRemoteAnswer> SendRemoteCommand(HWND AppWindow, WPARAM Sender, const TRemoteCommand& Command,
+                                               UINT Flags, DWORD TimeoutMs);
 
 // The running instance's side of the hand-over: the WM_COPYDATA handler of
 // the application window AppWindow, acting on Target (the status window;

@@ -8,6 +8,7 @@
 #include "app/win/ComPortDevice.h"
 #include "app/win/EnvSettingsForm.h"
 #include "app/win/ExceptionLogger.h"
+#include "app/win/HttpRemoteServer.h"
 #include "app/win/RemoteControl.h"
 #include "app/win/SingleInstance.h"
 #include "app/win/frmMain.h"
@@ -27,6 +28,7 @@ struct TProgram {
   std::unique_ptr<kav::TEnvSettingsFormAdapter> EnvSettingsForm;
   std::unique_ptr<kav::TmodComPort> modComPort;
   std::unique_ptr<kav::TComPortDevice> Device;
+  std::unique_ptr<kav::THttpRemoteServer> HttpRemote; // only when the settings file turns it on
 
   void Create(kav::TApplication& App) {
     FormMain = std::make_unique<kav::TFormMain>(App);
@@ -39,9 +41,15 @@ struct TProgram {
     // The dialog's communication test is the device link's.
     FormEnvSettings->SetComPortTestFunc(
         [Link = modComPort.get()](const std::wstring& Port) { return Link->TestComPort(Port); });
+    // The network remote: its commands reach FormMain through the
+    // application window's WM_COPYDATA, like a second start's.
+    HttpRemote = kav::StartHttpRemote(App.Handle());
+    if (HttpRemote) FormMain->SetStatusChangedHandler([this] { HttpRemote->PublishStatus(*FormMain); });
   }
 
   void Destroy() {
+    if (FormMain) FormMain->SetStatusChangedHandler(nullptr);
+    HttpRemote.reset();
     if (FormMain) FormMain->SetComPortModule(nullptr);
     if (FormEnvSettings) FormEnvSettings->SetComPortTestFunc(nullptr);
     Device.reset();

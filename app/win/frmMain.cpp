@@ -336,6 +336,7 @@ void TFormMain::ApplicationException(const std::exception_ptr& E) {
 void TFormMain::tmrStartupProcessTimer() {
   EnableTimer(TMR_STARTUPPROCESS, FStartupTimerEnabled, false);
   FStartupState = TStartupState::Running;
+  if (FOnStatusChanged) FOnStatusChanged(); // the status can be read from now on
   // Commands handed over meanwhile were asked to wait; from the end of this
   // on they act, unless the switcher's answer to the status request is
   // still awaited.

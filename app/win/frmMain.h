@@ -112,6 +112,9 @@ public:
   void SetEnvSettingsForm(IEnvSettingsForm* Form) noexcept { FEnvSettingsForm = Form; }
   // How the About dialog is shown (tests replace it; empty: the real dialog).
   void SetShowAboutFunc(std::function<void()> Func) { FShowAbout = std::move(Func); }
+  // Called whenever a value the status window shows may have changed (the
+  // network remote publishes its status snapshot there). Must not throw.
+  void SetStatusChangedHandler(std::function<void()> Handler) { FOnStatusChanged = std::move(Handler); }
 
   // Reports of the device link (status sink).
   void DoProcess_RcvPowerStat(bool Stat) override;
@@ -253,6 +256,7 @@ private:
   IAv90RDevice* FDevice = nullptr;
   IEnvSettingsForm* FEnvSettingsForm = nullptr;
   std::function<void()> FShowAbout;
+  std::function<void()> FOnStatusChanged;
   std::wstring FProductName;
   // Remote commands: where the deferred start-up is, and a command being
   // carried out (a nested one is refused).

@@ -156,6 +156,7 @@ void TFormMain::pmiEnvSettingClick() {
     FFormShowFlg = false;
   }
   Device().SetComPort(FEnvSettings->ComPort());
+  if (FOnStatusChanged) FOnStatusChanged(); // the port may have changed
 }
 
 void TFormMain::pmiVersionClick() {

@@ -85,7 +85,10 @@ void TFormMain::LayoutControls() {
   InvalidateRect(FHandle, nullptr, TRUE);
 }
 
-void TFormMain::SetLabel(int Id, const std::wstring& Text) { SetWindowTextW(Control(Id), Text.c_str()); }
+void TFormMain::SetLabel(int Id, const std::wstring& Text) {
+  SetWindowTextW(Control(Id), Text.c_str());
+  if (FOnStatusChanged) FOnStatusChanged();
+}
 
 void TFormMain::CreatePopupMenu() {
   FPopupMenu.Reset(::CreatePopupMenu());

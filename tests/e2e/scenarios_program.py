@@ -20,16 +20,16 @@ DEFAULT_SETTINGS = {
 }
 
 
-def boot(s, settings=None, sim_args=("--power", "1"), com=5, wait_started=True, args=(), env=None):
+def boot(s, settings=None, sim_args=("--power", "1"), com=5, wait_started=True, args=(), env=None, extra=""):
     """Desktop, simulator on COM<com> (unless sim_args is None), settings
-    file, program (with args and extra environment); waits for the end of
-    the deferred start-up."""
+    file (extra: more sections as text), program (with args and extra
+    environment); waits for the end of the deferred start-up."""
     s.start_desktop()
     if sim_args is not None:
         s.start_simulator(com, sim_args)
     ini = dict(DEFAULT_SETTINGS)
     ini.update(settings or {})
-    s.write_ini(hotkey=ini)
+    s.write_ini(hotkey=ini, extra=extra)
     p = s.start_program(args, env=env)
     if wait_started:
         wait_for(lambda: "起動" in s.log_texts(), 30, "the log line 起動")
