@@ -70,26 +70,28 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# The desktop named "shell" has the taskbar and notification area; every
+# program of the prefix joins it. It is made before any other program runs.
+kav_prepare_desktop() {
+  if [ ! -f "$WINEPREFIX/.kav-desktop" ]; then
+    "$KAV_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
+    "$KAV_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
+    touch "$WINEPREFIX/.kav-desktop"
+  fi
+  "$KAV_WINE" explorer /desktop=shell,1024x768 >/dev/null 2>&1 &
+  EXPLORER_PID=$!
+  sleep 1.5
+}
 # A window on the person's display when there is one, else a private Xvfb.
 headless=1
 if [ -n "${DISPLAY:-}" ]; then headless=0; export KAV_USE_DISPLAY=1; else unset KAV_USE_DISPLAY; fi
 # The same start for both builds: prefix (kept in <build>/run between runs),
-# the build confirmed by its probe, one wineserver kept for the run.
+# one wineserver kept for the run, the desktop, the build confirmed by its probe.
 kav_wine_begin "$RUN/prefix" "$B" || exit 1
 PREFIX="$WINEPREFIX"
 WINE="$KAV_WINE"
 echo "display $DISPLAY$([ "$headless" = 1 ] && echo ' (Xvfb)'), prefix $PREFIX"
-if [ ! -f "$PREFIX/.kav-desktop" ]; then
-  # The desktop named "shell" has the taskbar and notification area; every
-  # program of the prefix joins it.
-  "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
-  "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f >/dev/null 2>&1
-  touch "$PREFIX/.kav-desktop"
-fi
 echo "program: $EXE ($KAV_WIN_BUILD_WHY)"
-"$WINE" explorer /desktop=shell,1024x768 >/dev/null 2>&1 &
-EXPLORER_PID=$!
-sleep 1.5
 probe() { timeout 20 "$WINE" "$PROBE" "$@" 2>/dev/null; }
 for i in $(seq 1 120); do
   probe tray | grep -q '"tray"' && break

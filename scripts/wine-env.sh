@@ -141,22 +141,26 @@ kav_confirm_windows_build() {
 
 # kav_wine_begin PREFIX_BASE BUILD_DIR [RESOLUTION]: the start of every run
 # of the chosen build under Wine, one path for both builds: a display and the
-# prefix PREFIX_BASE-ARCH (kept when it was made before), the build confirmed
-# by its own probe, one wineserver kept for the run. Where the 32-bit build
+# prefix PREFIX_BASE-ARCH (kept when it was made before), one wineserver kept
+# for the run, the build confirmed by its own probe. Where the 32-bit build
 # turns out not to start, the same steps run again for the 64-bit twin;
 # callers that build on demand define kav_prepare_build BUILD, which is run
-# for the twin before its probe. Returns non-zero (with one line on standard
-# error) when the build cannot run.
+# for the twin before its probe, and callers that want a desktop with a
+# taskbar define kav_prepare_desktop, run before the first program of the
+# prefix (a program started first would make a desktop without one).
+# Returns non-zero (with one line on standard error) when the build cannot run.
 kav_wine_begin() {
   local base="$1" build_dir="$2" res="${3:-}" rc=0
   kav_wine_start "$base-$KAV_WINEARCH" $res || return 2
   kav_wineserver_keep
+  if declare -F kav_prepare_desktop >/dev/null; then kav_prepare_desktop || return 2; fi
   kav_confirm_windows_build "$build_dir" || rc=$?
   if [ "$rc" -eq 1 ]; then
     echo "$KAV_WIN_BUILD_WHY: the 64-bit twin runs" >&2
     if declare -F kav_prepare_build >/dev/null; then kav_prepare_build "$KAV_WIN_BUILD" || return 2; fi
     kav_wine_start "$base-$KAV_WINEARCH" $res || return 2
     kav_wineserver_keep
+    if declare -F kav_prepare_desktop >/dev/null; then kav_prepare_desktop || return 2; fi
     rc=0
     kav_confirm_windows_build "$build_dir" || rc=$?
   fi
