@@ -4,7 +4,7 @@ figures and writes them to <work-dir>/bench/bench.json).
 
   bench_program.py [--build DIR] [--program EXE --probe PROBE --simulator SIM
                    --work-dir DIR] [--win32-program EXE32] [--baseline BASELINE_EXE]
-                   [--presses 30] [--replies 15] [--idle 30]
+                   [--presses 30] [--replies 15] [--idle 30] [--requests 100]
 
 Without --program it measures the build that ships where this machine runs
 32-bit Windows programs, and the 64-bit twin otherwise, as the tests decide
@@ -29,13 +29,18 @@ Figures:
   * start-up to tray icon: from the program's first DLL load to its
     Shell_NotifyIcon(NIM_ADD) (Wine trace time stamps), next to the same
     figure of a minimal tray program (tools/win/bench_startup_baseline),
-    whose cost is Wine's own.
+    whose cost is Wine's own;
+  * the network remote on loopback (--requests 0 leaves it off, as shipped):
+    HTTP request (a new connection each) to frame on the wire and to answer;
+    idle figures of its thread, also with one GET /api/events open.
 """
 
 import argparse
+import http.client
 import json
 import os
 import re
+import socket
 import statistics
 import subprocess
 import sys
@@ -45,6 +50,7 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import kav_e2e as k  # noqa: E402
+from scenarios_http import free_port  # noqa: E402
 from scenarios_program import DEFAULT_SETTINGS  # noqa: E402
 
 
@@ -146,6 +152,7 @@ def main():
     ap.add_argument("--presses", type=int, default=30)
     ap.add_argument("--replies", type=int, default=15)
     ap.add_argument("--idle", type=float, default=30.0)
+    ap.add_argument("--requests", type=int, default=100)
     a = ap.parse_args()
     results = {"machine": machine_facts()}
     if not a.program:
@@ -173,7 +180,8 @@ def main():
     try:
         s.start_desktop()
         s.start_simulator(5, ("--power", "1", "--input", "1"))
-        s.write_ini(hotkey=dict(DEFAULT_SETTINGS))
+        port = free_port()
+        s.write_ini(hotkey=dict(DEFAULT_SETTINGS), extra="[Remote]\r\nHttpPort=%d\r\n" % port if a.requests else "")
         prog = s.start_program(env={"WINEDEBUG": "+timestamp,+pid,+loaddll,+systray"})
         k.wait_for(lambda: "起動" in s.log_texts(), 30, "the log line 起動")
         s.wait_frames(["C"], 10)
@@ -182,10 +190,19 @@ def main():
         if a.baseline:
             results["startup"]["baseline_first_dll_load_to_tray_add_ms"] = baseline_startup(s, a.baseline)
 
-        results["hotkey_to_frame"] = hotkey_figures(s, a.presses)
+        results["hotkey_to_frame"] = wire_figures(s, a.presses, lambda n: s.key("F%d" % n), 1.15)
+        if a.requests:
+            answers = []
+            results["http_request_to_frame"] = wire_figures(s, a.requests, lambda n: post_input(port, n, answers))
+            results["http_request_to_answer"] = summary(answers)
+            time.sleep(11)  # the last connection's idle time-out ends
         results["reply_to_label"] = reply_figures(s, a.replies)
         results["idle"] = idle_figures(s, prog.pid, a.idle)
         results["memory"] = memory_figures(s, prog.pid, a.baseline)
+        if a.requests:
+            with socket.create_connection(("127.0.0.1", port), timeout=30) as stream:
+                stream.sendall(b"GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n" % port)
+                results["idle_one_event_stream"] = idle_figures(s, prog.pid, a.idle)
         s.screenshot("bench")
     finally:
         s.close()
@@ -231,17 +248,30 @@ def baseline_startup(s, exe):
     return statistics.median(figures) if figures else None
 
 
-def hotkey_figures(s, presses):
-    keys = ["F%d" % n for n in range(1, 9)]
+def wire_figures(s, count, send, gap=0.0):
+    """send(n) selects input n and returns when it began; from then to the
+    frame S<n> on the wire. n runs 2..8, 1, 2 ... (input 1 is selected at start)."""
     lat = []
-    for i in range(presses):
-        key = keys[(i + 1) % len(keys)]  # input 1 is selected at start: begin with F2
+    for i in range(count):
+        n = (i + 1) % 8 + 1
         before = len(s.sim.frames())
-        t0 = s.key(key)
-        got = s.wait_frames(["S%s" % key[1:]], 5, since=before)
-        lat.append((got[0][0] - t0) * 1000.0)
-        time.sleep(max(0.0, t0 + 1.15 - time.time()))
+        t0 = send(n)
+        lat.append((s.wait_frames(["S%d" % n], 5, since=before)[0][0] - t0) * 1000.0)
+        time.sleep(max(0.0, t0 + gap - time.time()))
     return summary(lat)
+
+
+def post_input(port, n, answers):
+    """POST /api/input/n on a new connection; the time to its answer goes to answers."""
+    c = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+    t0 = time.time()
+    c.request("POST", "/api/input/%d" % n)
+    r = c.getresponse()
+    r.read()
+    answers.append((time.time() - t0) * 1000.0)
+    c.close()
+    k.check_eq(r.status, 200, "POST /api/input/%d" % n)
+    return t0
 
 
 def reply_figures(s, replies):
@@ -281,6 +311,7 @@ def idle_figures(s, pid, seconds):
                              "cpu_ms": round((a["cpu"] - b["cpu"]) * 1000.0 / hz, 1)}
     main = threads.get(str(pid), {})
     return {"seconds": round(span, 1), "ui_thread": main,
+            "http_thread": next((t for t in threads.values() if t["name"].startswith("kav-http")), None),
             "all_threads_wakeups_per_s": round(sum(t["wakeups_per_s"] for t in threads.values()), 2),
             "all_threads_cpu_ms": round(sum(t["cpu_ms"] for t in threads.values()), 1), "threads": threads}
 

@@ -1,14 +1,12 @@
 // The network remote's request rules under arbitrary requests. The first
 // byte picks the settings (loopback without key, loopback with key, network
-// with key); the rest is split at '\n' into method, target, Host, Origin and
-// Authorization (a field left out is absent). Checked:
-//   * only the statuses the API documents come out;
-//   * a command is only ever a POST of a valid command (never the status)
-//     under /api/, and routes again from its own canonical path;
-//   * nothing but the page passes without the key when a key is set;
-//   * nothing passes with a foreign Origin, or on loopback with a Host that
-//     is not the server's own name;
-//   * the JSON text of a port name escapes every quote and control byte.
+// with key); the rest, split at '\n', is method, target, Host, Origin and
+// Authorization (a field left out is absent; a sixth makes them repeated).
+// Checked: only the documented statuses come out, 405 and only 405 names
+// the methods; nothing passes a malformed request, a foreign Origin, or on
+// loopback a Host not its own; nothing but the page passes without the key;
+// a command is a valid POST under /api/ that routes again from its own
+// canonical path; the status JSON escapes every quote and control byte.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,31 +20,19 @@
 namespace {
 
 using kav::fuzz::Expect;
+using K = kav::THttpAction::TKind;
 
 std::string Lower(std::string S) {
-  for (char& c : S)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (char& c : S) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return S;
-}
-
-std::string CanonicalPath(const kav::TRemoteCommand& C) {
-  static const char* const KWords[] = {"", "power", "blackout", "input", "hotkey"};
-  static const char* const KValues[] = {"off", "on", "toggle"};
-  const auto kind = static_cast<int>(C.Kind);
-  return std::string("/api/") + KWords[kind] + "/" +
-         (C.Kind == kav::TRemoteCommandKind::Input ? std::to_string(C.Value) : KValues[C.Value]);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, std::size_t Size) {
   if (Size == 0) return 0;
-  kav::THttpRemoteSettings settings;
-  settings.Port = 8080;
-  settings.Address = Data[0] % 3 == 2 ? "0.0.0.0" : "127.0.0.1";
-  settings.Loopback = Data[0] % 3 != 2;
-  if (Data[0] % 3 != 0) settings.Key = "k3y";
-
+  kav::THttpRemoteSettings settings{8080, Data[0] % 3 == 2 ? "0.0.0.0" : "127.0.0.1", Data[0] % 3 != 2,
+                                    Data[0] % 3 ? "k3y" : ""};
   std::vector<std::string> fields(1);
   for (std::size_t i = 1; i < Size; ++i) {
     if (Data[i] == '\n') fields.emplace_back();
@@ -61,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, std::size_t Size) {
   request.Repeated = fields.size() > 5;
 
   const kav::THttpAction action = kav::RouteHttpRequest(settings, request);
-  if (action.Kind == kav::THttpAction::TKind::Reject) {
-    const int s = action.Status;
+  const int s = action.Status;
+  if (action.Kind == K::Reject) {
     Expect(s == 400 || s == 401 || s == 403 || s == 404 || s == 405, "undocumented status");
     Expect((s == 405) == (action.Allow != nullptr), "405 without Allow or Allow elsewhere");
   } else {
@@ -72,23 +58,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, std::size_t Size) {
     Expect(!settings.Loopback || host == "127.0.0.1:8080" || host == "localhost:8080",
            "a foreign host passed on loopback");
     const std::string path = request.Target.substr(0, request.Target.find('?'));
-    if (action.Kind == kav::THttpAction::TKind::Page) {
-      Expect(request.Method == "GET" && path == "/", "the page for something else");
-    } else {
-      Expect(settings.Key.empty() ||
-                 (request.Authorization && Lower(request.Authorization->substr(0, 7)) == "bearer " &&
-                  request.Authorization->substr(7) == settings.Key),
-             "passed without the key");
-    }
-    if (action.Kind == kav::THttpAction::TKind::Command) {
+    const auto& key = request.Authorization;
+    const bool keyed = key && Lower(key->substr(0, 7)) == "bearer " && key->substr(7) == settings.Key;
+    Expect(action.Kind == K::Page || settings.Key.empty() || keyed, "passed without the key");
+    if (action.Kind == K::Page) Expect(request.Method == "GET" && path == "/", "the page for something else");
+    if (action.Kind == K::Command) {
       Expect(request.Method == "POST" && path.rfind("/api/", 0) == 0, "a command that is not a POST under /api/");
-      Expect(kav::IsValidRemoteCommand(action.Command) && action.Command.Kind != kav::TRemoteCommandKind::Status,
-             "an invalid command");
+      const kav::TRemoteCommand c = action.Command;
+      Expect(kav::IsValidRemoteCommand(c) && c.Kind != kav::TRemoteCommandKind::Status, "an invalid command");
+      static const char* const KWords[] = {"", "power", "blackout", "input", "hotkey"};
+      static const char* const KValues[] = {"off", "on", "toggle"};
       kav::THttpRequest canonical = request;
-      canonical.Target = CanonicalPath(action.Command);
+      canonical.Target = std::string("/api/") + KWords[static_cast<int>(c.Kind)] + "/" +
+                         (c.Kind == kav::TRemoteCommandKind::Input ? std::to_string(c.Value) : KValues[c.Value]);
       const kav::THttpAction again = kav::RouteHttpRequest(settings, canonical);
-      Expect(again.Kind == kav::THttpAction::TKind::Command && again.Command == action.Command,
-             "the command's own path routes elsewhere");
+      Expect(again.Kind == K::Command && again.Command == c, "the command's own path routes elsewhere");
     }
   }
 
