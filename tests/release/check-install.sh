@@ -173,9 +173,13 @@ end_session() {
 install() { # install [OPTIONS]: silent install, synchronous; icacls's arguments go to $WORK/install.err
   WINEDEBUG=-all,fixme+icacls timeout 180 "$KAV_WINE" "$INSTALLER" /S "$@" >/dev/null 2>"$WORK/install.err"
 }
-program_running() { W tasklist 2>/dev/null | grep -qi "^$APP.exe"; }
+program_gone() { # no process of the program in this prefix (Wine's tasklist lists nothing)
+  local p
+  for p in $(pgrep -f "$APP\.exe"); do grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$p/environ" 2>/dev/null && return 1; done
+  return 0
+}
 ended_as_at_session_end() { # ended_as_at_session_end WHAT FRAMES_BEFORE
-  check_not "$1: the program has ended" program_running
+  check "$1: the program has ended" wait_for 5 program_gone
   check "$1: it powered down (W0) as at a session end" frames_since "$2" 'W0'
   check "$1: its last log line is 終了" bash -c '[ "$(tr -d "\r" < "$1" | tail -n1 | cut -d" " -f3-)" = 終了 ]' _ "$(newest_log)"
 }
