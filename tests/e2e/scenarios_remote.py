@@ -227,11 +227,10 @@ def remote_command_on_a_missing_port(s):
 
 
 def expect_ended_like_exit(s, p, frames_before, what):
-    """The program ended as 終了(&X) ends it: power-down W0 (set in the
-    settings), the log's last line 終了, the tray icon gone, no box."""
+    """The program ended as 終了(&X) ends it (W0, the log's last line 終了, no tray icon, no box), and no other runs."""
     wait_for(lambda: p.poll() is not None, 15, "the program to end after %s" % what)
     check_eq(s.sim.frame_texts()[frames_before:], ["W0"], "frames of %s" % what)
     check_eq(s.log_texts()[-1], "終了", "last log line after %s" % what)
-    check(not s.windows(cls=MAIN_WINDOW_CLASS), "a status window is left after %s" % what)
+    check(not s.windows(cls=APP_WINDOW_CLASS), "a program is left running after %s" % what)
     wait_for(lambda: not s.is_red(s.tray_color()), 10, "the tray icon to go after %s" % what)
     check(not s.message_boxes(), "a message box after %s: %r" % (what, s.message_boxes()))
