@@ -74,8 +74,10 @@ def remote_commands_from_a_second_start(s):
     """Every command from a second start: its frame and exit code 0, in any
     letter case, also while hot-key control is off; the power-up rule; the
     status line on a redirected file and a pipe; no log line, no box, and the
-    running window is not brought to the front (a plain second start is)."""
-    boot(s, {"PowerUpOnHotKeyCtrl": 1}, sim_args=("--power", "1", "--blackout", "0", "--input", "1"))
+    running window is not brought to the front (a plain second start is).
+    Last, /exit ends the program as 終了(&X) does and returns 0."""
+    p = boot(s, {"PowerUpOnHotKeyCtrl": 1, "PowerDownOffAppStart": 1},
+             sim_args=("--power", "1", "--blackout", "0", "--input", "1"))
     s.wait_frames(["C"], 10)
     s.wait_labels({"hotkey": "有効", "power": "ON", "blackout": "OFF", "input": "1"})
     logs = [open(f, "rb").read() for f in s.log_files()]
@@ -113,14 +115,19 @@ def remote_commands_from_a_second_start(s):
     check_eq(code, 0, "exit code of a plain second start")
     main = s.main_window()["hwnd"]
     wait_for(lambda: s.screen()["foreground"] == main, 10, "the status window in front after a plain second start")
+    before = len(s.sim.frames())
+    check_eq(command(s, ["/EXIT"], "exit"), (0, ""), "/exit")
+    expect_ended_like_exit(s, p, before, "/exit")
 
 
 @scenario(timeout=300)
 def remote_malformed_line_and_busy_program(s):
     """/input 9 shows the usage box in the second process and exits 2; while
     the settings dialog is open a command exits 3 and sends nothing (the
-    status is still answered); after the dialog the command acts."""
-    boot(s, {}, sim_args=("--power", "1", "--input", "1"))
+    status is still answered); after the dialog the command acts. Last,
+    Restart Manager's messages (session-end query and end, ENDSESSION_CLOSEAPP)
+    to the status window alone end the program as 終了(&X) does."""
+    p = boot(s, {"PowerDownOffAppStart": 1}, sim_args=("--power", "1", "--input", "1"))
     s.wait_frames(["C"], 10)
     frames = s.sim.frame_texts()
 
@@ -152,11 +159,14 @@ def remote_malformed_line_and_busy_program(s):
     s.answer_box(s.wait_message_box(CLOSE_QUESTION), "いいえ")
     wait_for(lambda: not s.windows(cls=SETTINGS_CLASS, visible=True), 10, "the dialog to close")
     expect_command(s, ["/power", "off"], ["W0"], {"power": "OFF", "hotkey": "無効"})
+    before = len(s.sim.frames())
+    s.probe("endsession", "--class", MAIN_WINDOW_CLASS)
+    expect_ended_like_exit(s, p, before, "Restart Manager's messages")
 
 
 @scenario(timeout=300)
 def remote_command_with_nothing_running_starts_the_program(s):
-    """/status with nothing running starts nothing and exits 1; /input 2
+    """/status with nothing running starts nothing and exits 1, /exit exits 0; /input 2
     starts the resident program as a process of its own, which selects input
     2 after its start-up's status request, and ends with exit code 0 (a
     scheduled task or script that started it sees it end); later commands go
@@ -166,9 +176,10 @@ def remote_command_with_nothing_running_starts_the_program(s):
     s.write_ini(hotkey=dict(DEFAULT_SETTINGS))
 
     check_eq(command(s, ["/status"], "status-alone"), (1, ""), "/status with nothing running")
-    check(not s.windows(cls=APP_WINDOW_CLASS), "/status left a program running")
-    check_eq(s.log_files(), [], "log files after /status alone")
-    check_eq(s.sim.frame_texts(), [], "frames after /status alone")
+    check_eq(command(s, ["/exit"], "exit-alone"), (0, ""), "/exit with nothing running")
+    check(not s.windows(cls=APP_WINDOW_CLASS), "/status or /exit left a program running")
+    check_eq(s.log_files(), [], "log files after /status and /exit alone")
+    check_eq(s.sim.frame_texts(), [], "frames after /status and /exit alone")
 
     started = time.monotonic()
     p = s.start_program(["/input", "2"])
@@ -216,36 +227,10 @@ def remote_command_on_a_missing_port(s):
 
 
 def expect_ended_like_exit(s, p, frames_before, what):
-    """The program ended as 終了(&X) ends it: power-down W0 (set in the
-    settings), the log's last line 終了, the tray icon gone, no box."""
+    """The program ended as 終了(&X) ends it (W0, the log's last line 終了, no tray icon, no box), and no other runs."""
     wait_for(lambda: p.poll() is not None, 15, "the program to end after %s" % what)
     check_eq(s.sim.frame_texts()[frames_before:], ["W0"], "frames of %s" % what)
     check_eq(s.log_texts()[-1], "終了", "last log line after %s" % what)
-    check(not s.windows(cls=MAIN_WINDOW_CLASS), "a status window is left after %s" % what)
+    check(not s.windows(cls=APP_WINDOW_CLASS), "a program is left running after %s" % what)
     wait_for(lambda: not s.is_red(s.tray_color()), 10, "the tray icon to go after %s" % what)
     check(not s.message_boxes(), "a message box after %s: %r" % (what, s.message_boxes()))
-
-
-@scenario(timeout=300)
-def remote_exit_and_restart_manager_end_the_program(s):
-    """/exit ends the program like 終了(&X) and returns 0 once its process
-    has gone; with nothing running it exits 0 and starts nothing. Restart
-    Manager's messages (session-end query and end with ENDSESSION_CLOSEAPP),
-    sent to the status window alone, end the next run the same way."""
-    p = boot(s, {"PowerDownOffAppStart": 1})
-    s.wait_frames(["C"], 10)
-    before = len(s.sim.frames())
-    check_eq(command(s, ["/EXIT"], "exit"), (0, ""), "/exit")
-    expect_ended_like_exit(s, p, before, "/exit")
-
-    logs = s.log_files()
-    check_eq(command(s, ["/exit"], "exit-alone"), (0, ""), "/exit with nothing running")
-    check(not s.windows(cls=APP_WINDOW_CLASS), "/exit left a program running")
-    check_eq(s.log_files(), logs, "log files after /exit alone")
-
-    p = s.start_program(name="second-run")
-    wait_for(lambda: s.log_texts().count("起動") == 2, 30, "the second run's 起動")
-    s.wait_frames(["C"], 10, since=before + 1)
-    before = len(s.sim.frames())
-    s.probe("endsession", "--class", MAIN_WINDOW_CLASS)
-    expect_ended_like_exit(s, p, before, "Restart Manager's messages")

@@ -173,7 +173,6 @@ TEST(RemoteAction, ExitCodesAndUsage) {
   EXPECT_EQ(RemoteExitCode(static_cast<TRemoteAnswer>(77)), 1);
   EXPECT_EQ(RemoteExitCode(TRemoteAnswer::Busy), 3);
   EXPECT_EQ(RemoteExitCode(TRemoteAnswer::Starting), 3);
-  // With nothing running, /status and /exit start nothing; the others start the program.
   EXPECT_EQ(RemoteExitCodeWithNothingRunning({K::Status, 0}), 1);
   EXPECT_EQ(RemoteExitCodeWithNothingRunning({K::Exit, 0}), 0);
   EXPECT_FALSE(RemoteExitCodeWithNothingRunning({K::Power, KRemoteOn}).has_value());

@@ -1,18 +1,16 @@
 #!/usr/bin/env bash
 # Install check: installs the Windows installer silently under Wine in a
 # throw-away prefix on a private Xvfb display, then looks at what a person
-# would get: the files, the shortcuts, the registry values, the data folder
-# with its Users grant; starts the installed program the two ways a person
-# does (signing in, which runs the Startup shortcut, and the Start-menu
-# shortcut) against the switcher simulator and sees it come up; upgrades
-# silently with a prepared settings file (/INI=) and uninstalls silently in
-# place while the program runs, which ends it as a session end does (power-
-# down, exit log line, exit code 0); reinstalls, uninstalls silently and
-# finds everything gone but the data folder; and finally installs without the
-# Startup shortcut and uninstalls with /REMOVEDATA, which removes the data
-# folder too. The Startup shortcut belongs in the all-users Startup folder;
-# one that an earlier version left in the person's own Startup folder goes at
-# install and at uninstall.
+# would get: the files, the shortcuts, the registry values; starts the
+# installed program the two ways a person does (signing in, which runs the
+# Startup shortcut, and the Start-menu shortcut) against the switcher
+# simulator and sees it come up; upgrades silently with /INI= while it runs;
+# uninstalls silently in place while it runs and finds everything gone but
+# the data folder; and finally installs without the Startup shortcut and
+# uninstalls with /REMOVEDATA, which removes the data folder too. The Startup
+# shortcut belongs in the all-users Startup folder; one that an earlier
+# version left in the person's own Startup folder goes at install and at
+# uninstall.
 #
 #   tests/release/check-install.sh [INSTALLER.exe]
 #
@@ -171,11 +169,15 @@ end_session() {
   fi
 }
 
-install() { # install [OPTIONS]: silent install, synchronous; what icacls was given goes to $WORK/install.err
+install() { # install [OPTIONS]: silent install, synchronous; icacls's arguments go to $WORK/install.err
   WINEDEBUG=-all,fixme+icacls timeout 180 "$KAV_WINE" "$INSTALLER" /S "$@" >/dev/null 2>"$WORK/install.err"
 }
-last_log_line_is() { local f; f="$(newest_log)"; [ -n "$f" ] && [ "$(tr -d '\r' < "$f" | tail -n1 | cut -d' ' -f3-)" = "$1" ]; }
-program_running() { W tasklist 2>/dev/null | grep -qi "^$APP.exe"; }
+program_running() { W wmic process get name 2>/dev/null | iconv -f UTF-16 -t UTF-8 | grep -qi "^$APP\.exe"; }
+ended_as_at_session_end() { # ended_as_at_session_end WHAT FRAMES_BEFORE
+  check_not "$1: the program has ended" program_running
+  check "$1: it powered down (W0) as at a session end" frames_since "$2" 'W0'
+  check "$1: its last log line is 終了" bash -c '[ "$(tr -d "\r" < "$1" | tail -n1 | cut -d" " -f3-)" = 終了 ]' _ "$(newest_log)"
+}
 uninstall() { # uninstall [OPTIONS]: the registered quiet uninstall command, then wait
   local cmd exe
   cmd="$(regval "$UNINST_KEY" QuietUninstallString | cut -f2)"
@@ -211,22 +213,17 @@ check "Add/Remove Programs: UninstallString" reg_is "$UNINST_KEY" UninstallStrin
 check "Add/Remove Programs: QuietUninstallString" reg_is "$UNINST_KEY" QuietUninstallString REG_SZ "\"$INSTDIR_WIN\\uninstall.exe\" /S"
 check "Add/Remove Programs: InstallLocation" reg_is "$UNINST_KEY" InstallLocation REG_SZ "$INSTDIR_WIN"
 check "Add/Remove Programs: Publisher" bash -c '[ -n "$(cut -f2 <<<"$1")" ]' _ "$(regval "$UNINST_KEY" Publisher)"
-check "the installer made the data folder, and put nothing in it" \
-  bash -c '[ -d "$1" ] && [ -z "$(ls -A "$1")" ]' _ "$DATA"
-# Wine's icacls only notes its arguments (WINEDEBUG fixme+icacls), one
-# quoted string each: they must be the program's own grant, the folder one
-# argument whatever blanks its path has.
-icacls_args_ok() {
+check "the installer made the data folder, and put nothing in it" bash -c '[ -d "$1" ] && [ -z "$(ls -A "$1")" ]' _ "$DATA"
+# Wine's icacls only notes its arguments, one quoted string each: the program's own grant, the folder one argument.
+check "the data folder gets the Users grant by its SID (icacls /grant:r *S-1-5-32-545:(OI)(CI)M)" \
   grep -qF "\"C:\\\\ProgramData\\\\KOVA\\\\$APP\" \"/grant:r\" \"*S-1-5-32-545:(OI)(CI)M\"" "$WORK/install.err"
-}
-check "the data folder gets the Users grant by its SID (icacls /grant:r *S-1-5-32-545:(OI)(CI)M)" icacls_args_ok
 
 # --- 2. The installed program against the simulator ---------------------------
 echo "== run the installed program"
 # A stored port, so the start-up opens it one second after the start.
 mkdir -p "$DATA"
-printf '[HotKey]\r\nComPort=COM%s\r\nPowerUpOnAppStart=1\r\nPowerDownOffAppStart=1\r\nHotKeyEnableOnAppStart=1\r\nWindowVisible=1\r\n' \
-  "$PORT_NUM" > "$DATA/$APP.ini"
+SETTINGS="[HotKey]\r\nComPort=COM$PORT_NUM\r\nPowerUpOnAppStart=1\r\nPowerDownOffAppStart=1\r\nHotKeyEnableOnAppStart=1\r\nWindowVisible=1\r\n"
+printf "$SETTINGS" > "$DATA/$APP.ini"
 "$SIM" --link "$WINEPREFIX/dosdevices/com$PORT_NUM" --log "$WORK/frames.jsonl" > "$WORK/sim.out" 2>"$WORK/sim.err" &
 SIM_PID=$!
 check "simulator ready" wait_for 10 grep -q '^READY ' "$WORK/sim.out"
@@ -246,30 +243,21 @@ check "the program registers the same event source" \
   reg_is "$EVENTLOG_KEY" EventMessageFile REG_SZ "$INSTDIR_WIN\\$APP.exe"
 
 echo "== silent upgrade while the program runs, with a prepared settings file"
-# The settings an administrator prepared for every PC, in a folder whose name
-# has a blank (Wine quotes that argument whole, "/INI=C:\deploy files\...",
-# as PowerShell does); the program must be gone before it is copied (the
-# program writes its settings when it ends).
-PREPARED_DIR="$C/deploy files"
-mkdir -p "$PREPARED_DIR"
-printf '; prepared for every PC\r\n[HotKey]\r\nComPort=COM%s\r\nPowerUpOnAppStart=1\r\nPowerDownOffAppStart=1\r\nHotKeyEnableOnAppStart=1\r\nWindowVisible=0\r\n' \
-  "$PORT_NUM" > "$PREPARED_DIR/$APP.ini"
+# A folder with a blank: Wine, as PowerShell, quotes the argument whole ("/INI=C:\deploy files\...").
+PREPARED="$C/deploy files/$APP.ini"
+mkdir -p "${PREPARED%/*}"
+printf "; prepared for every PC\r\n$SETTINGS" > "$PREPARED"
 rm -f "$INSTDIR/doc/UserGuide.html"
 frames_before=$(frame_count)
-install "/INI=C:\\deploy files\\$APP.ini"
-rc=$?
+install "/INI=C:\\deploy files\\$APP.ini"; rc=$?
 check "silent upgrade while the program runs exits with 0 (exit code $rc)" test "$rc" -eq 0
-check_not "the program has ended" program_running
-check "it ended as at a session end: power-down (W0) on the wire" frames_since "$frames_before" 'W0'
-check "it ended as at a session end: the exit log line 終了" last_log_line_is "終了"
+ended_as_at_session_end "upgrade" "$frames_before"
 check "program replaced and equal to the build" cmp -s "$INSTDIR/$APP.exe" "$EXPECT_EXE"
 check "the guide put back" test -s "$INSTDIR/doc/UserGuide.html"
-check "/INI= copied the prepared settings file over the old one" cmp -s "$PREPARED_DIR/$APP.ini" "$DATA/$APP.ini"
-
-install "/INI=C:\\missing.ini"
-rc=$?
+check "/INI= copied the prepared settings file over the old one" cmp -s "$PREPARED" "$DATA/$APP.ini"
+install "/INI=C:\\missing.ini"; rc=$?
 check "/INI= naming a missing file stops the install with 2 (exit code $rc)" test "$rc" -eq 2
-check "... before the settings file was touched" cmp -s "$PREPARED_DIR/$APP.ini" "$DATA/$APP.ini"
+check "... before the settings file was touched" cmp -s "$PREPARED" "$DATA/$APP.ini"
 
 end_session
 frames_before=$(frame_count)
@@ -279,61 +267,46 @@ check "second run: first log line" wait_for 10 first_line_ok
 check "second run: power-up and status request on the wire" wait_for 15 frames_since "$frames_before" 'W1 .*C'
 check "second run: the program logs its start (起動)" wait_for 15 log_has_started
 
-echo "== silent uninstall in place while the program runs"
+# --- 3. Silent uninstall: everything gone but the data folder -----------------
+echo "== uninstall (defaults)"
+# A shortcut as earlier versions made it, in the person's own Startup folder.
+plant_old_startup() { mkdir -p "$USER_STARTUP" && cp "$WORK/old-startup.lnk" "$USER_STARTUP/$PRODUCT.lnk"; }
+cp "$STARTUP/$PRODUCT.lnk" "$WORK/old-startup.lnk"
+check "an earlier version's Startup shortcut planted in the person's own folder" plant_old_startup
 # "_?=" makes the uninstaller work in place and return its exit code. NSIS
 # takes the rest of the command line, unquoted, as the folder: so the folder
 # goes in as several arguments, which Wine joins with single blanks.
 frames_before=$(frame_count)
 read -ra inplace <<<"_?=$INSTDIR_WIN"
-timeout 120 "$KAV_WINE" "$INSTDIR_WIN\\uninstall.exe" /S "${inplace[@]}" >/dev/null 2>&1
-rc=$?
+timeout 120 "$KAV_WINE" "$INSTDIR_WIN\\uninstall.exe" /S "${inplace[@]}" >/dev/null 2>&1; rc=$?
 check "silent uninstall while the program runs exits with 0 (exit code $rc)" test "$rc" -eq 0
-check_not "the program has ended" program_running
-check "it ended as at a session end: power-down (W0) on the wire" frames_since "$frames_before" 'W0'
-check "it ended as at a session end: the exit log line 終了" last_log_line_is "終了"
-check_not "Add/Remove Programs entry removed" key_exists "$UNINST_KEY"
-check "in place, only the uninstaller itself is left in the folder" \
-  bash -c '[ "$(ls -A "$1")" = uninstall.exe ]' _ "$INSTDIR"
-rm -rf "$INSTDIR"
-# The program has run with them and written them back (LogKeepDay added).
-prepared_settings_kept() { tr -d '\r' < "$DATA/$APP.ini" | grep -qx '; prepared for every PC'; }
-check "settings kept" prepared_settings_kept
-end_session
-stop_sim
-
-# --- 3. Silent uninstall: everything gone but the data folder -----------------
-echo "== install again without /INI=, uninstall (defaults)"
-cp "$DATA/$APP.ini" "$WORK/settings-before.ini"
-check "silent install exits with 0" install
-check "without /INI= the settings file is kept as it was" cmp -s "$WORK/settings-before.ini" "$DATA/$APP.ini"
-# A shortcut as earlier versions made it, in the person's own Startup folder.
-plant_old_startup() { mkdir -p "$USER_STARTUP" && cp "$WORK/old-startup.lnk" "$USER_STARTUP/$PRODUCT.lnk"; }
-cp "$STARTUP/$PRODUCT.lnk" "$WORK/old-startup.lnk"
-check "an earlier version's Startup shortcut planted in the person's own folder" plant_old_startup
-check "silent uninstall finishes" uninstall
-check_not "program folder removed" test -e "$INSTDIR"
-check_not "Program Files\\KOVA removed (it was empty)" test -e "$C/Program Files/KOVA"
+ended_as_at_session_end "uninstall" "$frames_before"
+check "in place, only the uninstaller is left in the program folder" bash -c '[ "$(ls -A "$1")" = uninstall.exe ]' _ "$INSTDIR"
 check_not "Start-menu folder removed" test -e "$SMDIR"
 check_not "Startup shortcut removed (all users)" test -e "$STARTUP/$PRODUCT.lnk"
 check_not "earlier version's Startup shortcut removed (the person's own folder)" test -e "$USER_STARTUP/$PRODUCT.lnk"
 check_not "event source unregistered" key_exists "$EVENTLOG_KEY"
 check_not "Add/Remove Programs entry removed" key_exists "$UNINST_KEY"
-check "settings kept" prepared_settings_kept
+check "settings kept" grep -q "^ComPort=COM$PORT_NUM" <(tr -d '\r' < "$DATA/$APP.ini")
 check "logs kept" log_count_is 2
+end_session
+stop_sim
 
 # --- 4. Without the Startup shortcut; uninstall removing the data -------------
 echo "== install /NOSTARTUP, uninstall /REMOVEDATA"
 # An earlier version's Startup shortcut would start the program at sign-in
 # despite the new choice: the install removes it.
 check "an earlier version's Startup shortcut planted again" plant_old_startup
+cp "$DATA/$APP.ini" "$WORK/settings-before.ini"
 check "silent install /NOSTARTUP exits with 0" install /NOSTARTUP
 check "program installed" test -f "$INSTDIR/$APP.exe"
 check "Start-menu shortcut made" lnk_targets "$SMDIR/$PRODUCT.lnk"
 check_not "no Startup shortcut" test -e "$STARTUP/$PRODUCT.lnk"
 check_not "earlier version's Startup shortcut removed by the install" test -e "$USER_STARTUP/$PRODUCT.lnk"
-check "previous settings found again" grep -q "^ComPort=COM$PORT_NUM" <(tr -d '\r' < "$DATA/$APP.ini")
+check "without /INI= the settings file is kept as it was" cmp -s "$WORK/settings-before.ini" "$DATA/$APP.ini"
 check "silent uninstall /REMOVEDATA finishes" uninstall /REMOVEDATA
 check_not "program folder removed" test -e "$INSTDIR"
+check_not "Program Files\\KOVA removed (it was empty)" test -e "$C/Program Files/KOVA"
 check_not "data folder removed" test -e "$DATA"
 check_not "ProgramData\\KOVA removed (it was empty)" test -e "$C/ProgramData/KOVA"
 check_not "event source unregistered" key_exists "$EVENTLOG_KEY"
