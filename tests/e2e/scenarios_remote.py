@@ -131,7 +131,7 @@ def remote_malformed_line_and_busy_program(s):
     s.wait_frames(["C"], 10)
     frames = s.sim.frame_texts()
 
-    p = s.start_program(["/input", "9"], name="malformed")
+    second = s.start_program(["/input", "9"], name="malformed")
     box = wait_for(lambda: [b for b in s.message_boxes() if b["text"].startswith(USAGE_FIRST_LINE)], 30,
                    "the usage box")[0]
     s.screenshot("usage")
@@ -140,10 +140,10 @@ def remote_malformed_line_and_busy_program(s):
     for part in ("使い方：KAV90R_HotKeyController.exe コマンド", "/power on | off | toggle", "/input 1～8",
                  "/hotkey on | off", "/status", "3\u3000設定画面やメッセージを表示中のため、何もしなかった"):
         check(part in box["text"], "usage lacks %r: %r" % (part, box["text"]))
-    check(p.poll() is None, "the second process ended before its box was answered")
+    check(second.poll() is None, "the second process ended before its box was answered")
     s.answer_box(box, "OK")
-    wait_for(lambda: p.poll() is not None, 30, "the second process to end")
-    check_eq(p.returncode, 2, "exit code of a malformed line")
+    wait_for(lambda: second.poll() is not None, 30, "the second process to end")
+    check_eq(second.returncode, 2, "exit code of a malformed line")
     check_eq(s.sim.frame_texts(), frames, "frames after a malformed line")
 
     open_settings_dialog(s)
