@@ -116,7 +116,10 @@ int WINAPI wWinMain(HINSTANCE Instance, HINSTANCE, PWSTR, int) {
 
   TProgram program;
   // Windows ends the process right after WM_ENDSESSION: shut down in order there.
-  app.SetEndSessionHandler([&program] { program.Destroy(); });
+  app.SetEndSessionHandler([&program] {
+    if (program.FormMain) program.FormMain->SetUnattendedEnd();
+    program.Destroy();
+  });
   // Commands of later starts; until the status window exists they are asked to wait.
   app.SetCopyDataHandler([&program, &app](WPARAM Sender, const COPYDATASTRUCT& Data) -> LRESULT {
     return kav::ServeRemoteCommand(program.FormMain.get(), app.Handle(), Sender, Data);

@@ -15,6 +15,7 @@
 #include "common/core/ScopeExit.h"
 #include "common/core/ScopedFlag.h"
 #include "common/win/CallbackGuard.h"
+#include "common/win/IniFile.h"
 #include "common/win/KCFL_FormScaling.h"
 #include "common/win/KCL_AppData.h"
 #include "common/win/KCL_EventLog.h"
@@ -213,8 +214,12 @@ void TFormMain::FormDestroy() {
   // Each step runs even when an earlier one failed: the table, the settings
   // and the last log line are independent of each other.
   if (FHotKeyInfoList) GuardCallback([&] { FHotKeyInfoList->DoProcess_UnregisterHotKey(); });
+  TIniWriteErrorHandler shownBefore;
+  if (FUnattendedEnd)
+    shownBefore = SetIniWriteErrorHandler([](const EIniWriteError& E) { WriteAppLog(E.Message(), KEventError); });
   GuardCallback([&] { FHotKeyInfoList.reset(); });
   GuardCallback([&] { FEnvSettings.reset(); });
+  if (FUnattendedEnd) SetIniWriteErrorHandler(std::move(shownBefore));
   if (FInitStep >= 8) GuardCallback([] { WriteAppLog(AppText::LogTerminated, KEventInfo); });
   FApp.Terminate();
 }

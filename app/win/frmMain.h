@@ -152,6 +152,10 @@ public:
   void pmiWindowVisibleClick();
   void pmiVersionClick();
   void pmiTerminateClick();
+  // Nobody at the screen asked for this end (a session end, Restart Manager,
+  // an installer, "/exit"): a settings write refused while the status window
+  // goes is written to the log, not shown in a box that would hold the end.
+  void SetUnattendedEnd() noexcept { FUnattendedEnd = true; }
   void JvTrayIconMouseDown();
   void JvTrayIconDblClick();
   // The application-wide exception handler: shows access violations and
@@ -237,6 +241,7 @@ private:
   bool FFormShowFlg = false;
   bool FQueryEndSession = false;
   bool FSessionEnding = false; // inside WM_QUERYENDSESSION or "/exit": no boxes
+  bool FUnattendedEnd = false;
 
   // Components.
   std::unique_ptr<TTrayIcon> FTrayIcon;

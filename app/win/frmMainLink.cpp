@@ -32,6 +32,7 @@ TRemoteAnswer TFormMain::DoProcess_RemoteCommand(const TRemoteCommand& Command) 
     // As 終了(&X), but nobody at the screen asked: a failed power-down is
     // not shown, as at a session end.
     const TScopedFlag quiet(FSessionEnding);
+    SetUnattendedEnd();
     pmiTerminateClick();
     return TRemoteAnswer::Done;
   }

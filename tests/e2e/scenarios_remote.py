@@ -126,7 +126,8 @@ def remote_malformed_line_and_busy_program(s):
     the settings dialog is open a command exits 3 and sends nothing (the
     status is still answered); after the dialog the command acts. Last,
     Restart Manager's messages (session-end query and end, ENDSESSION_CLOSEAPP)
-    to the status window alone end the program as 終了(&X) does."""
+    to the status window alone end the program as 終了(&X) does, a settings
+    file that cannot be written only logged."""
     p = boot(s, {"PowerDownOffAppStart": 1}, sim_args=("--power", "1", "--input", "1"))
     s.wait_frames(["C"], 10)
     frames = s.sim.frame_texts()
@@ -160,8 +161,11 @@ def remote_malformed_line_and_busy_program(s):
     wait_for(lambda: not s.windows(cls=SETTINGS_CLASS, visible=True), 10, "the dialog to close")
     expect_command(s, ["/power", "off"], ["W0"], {"power": "OFF", "hotkey": "無効"})
     before = len(s.sim.frames())
+    os.remove(s.ini_path())
+    os.mkdir(s.ini_path())  # a settings file that cannot be written: told in the log, no box holds the end
     s.probe("endsession", "--class", MAIN_WINDOW_CLASS)
     expect_ended_like_exit(s, p, before, "Restart Manager's messages")
+    check(s.log_texts()[-2].endswith("\\KAV90R_HotKeyController.ini に書き込めません"), "log: %r" % s.log_texts()[-3:])
 
 
 @scenario(timeout=300)

@@ -837,9 +837,15 @@ TEST_F(FormMainTest, RemoteCommandsActLikeTheirHotKeysWithoutBoxesOnceStarted) {
   Device.Calls.clear();
   EXPECT_EQ(Form->DoProcess_RemoteCommand({RK::Exit, 0}), RA::Done);
   EXPECT_EQ(Device.Calls, TCalls{"W0"});
-  EXPECT_EQ(Boxes.size(), 1u); // the power key's, above
   EXPECT_TRUE(App->Terminated());
   EXPECT_FALSE(Form->QueryEndSession());
+  // A settings file another program holds then goes to the log: a box would hold the end.
+  Form->EnvSettings()->Save();
+  const size_t logged = kavtest::ReadUtf8File(LogFile).size();
+  const THeldFile held(SettingsIniFile);
+  Form.reset();
+  EXPECT_EQ(Boxes.size(), 1u); // the power key's, above
+  EXPECT_NE(kavtest::ReadUtf8File(LogFile).find(L" " + SettingsIniFile + L" に書き込めません\r\n", logged), std::wstring::npos);
 }
 
 TEST_F(FormMainTest, WithoutAStatusReplyCommandsWaitAtMostASecondAndNotAtAllAfterAFailedStart) {
